@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/IniFile.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <array>
+
+// config.ini beside the executable: section "DLOption" (LANG, RunFlag,
+// DLMode) and "GET_DLL_Setting" (ITEM_VERSIONFILE_PATH, PORTS,
+// ITEM_NVFILE_PATH). Read key by key when needed; nothing cached here.
+namespace StationConfig {
+
+IniFile file(); // executable dir + "config.ini"
+
+bool ReadRunFlag();
+void WriteRunFlag(bool on);
+
+} // namespace StationConfig
+
+// The USB port bound to a line; number 0 = no port.
+struct LinePort
+{
+    QString name;
+    int number = 0;
+};
+
+// "PORTS": one element per comma, at most eight used; element "5" gives
+// port 5 named "USB_5", an element without a nonzero number gives "NULL".
+QList<LinePort> ParsePorts(const QByteArray& text);
+// "%d,%d,%d,%d,%d,%d,%d,%d"
+QByteArray FormatPorts(const std::array<int, 8>& numbers);
+// Port Config's combo text: "NULL" (exactly) is no port, otherwise the
+// leading integer after the first four characters ("USB_007" gives 7).
+LinePort PortFromText(const QString& text);
+// "USB_%03d"
+QString PortDisplayName(int number);
