@@ -4,7 +4,9 @@
 #include <QString>
 
 // The active language file, chosen once per process from "LANG" of
-// config.ini and the user's default language. Lookups read the file anew.
+// config.ini and the user's default language: 0 English, 1 Chinese, any
+// other value the file of the system language. Lookups read the file anew
+// and take no lock, so they are safe from any thread.
 class LanguageText
 {
 public:
@@ -18,13 +20,21 @@ public:
     QByteArray LookupBytes(const char* key) const;
 
     const QString& languageFilePath() const { return m_languageFilePath; }
+    const QString& executableDir() const { return m_executableDir; }
     int languageSetting() const { return m_languageSetting; }
 
     // The process-wide object, set up by main() before any window exists.
+    // Until then (and after setInstance(nullptr)) an object whose lookups
+    // are all empty answers.
     static const LanguageText& instance();
     static void setInstance(const LanguageText* text);
 
 private:
+    struct NoFile
+    {
+    };
+    explicit LanguageText(NoFile);
+
     QString m_languageFilePath;
     QString m_executableDir;
     int m_languageSetting = 0;

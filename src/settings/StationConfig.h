@@ -11,12 +11,24 @@
 // config.ini beside the executable: section "DLOption" (LANG, RunFlag,
 // DLMode) and "GET_DLL_Setting" (ITEM_VERSIONFILE_PATH, PORTS,
 // ITEM_NVFILE_PATH). Read key by key when needed; nothing cached here.
+// Writes replace the file atomically; their result is for information only.
 namespace StationConfig {
 
 IniFile file(); // executable dir + "config.ini"
 
 bool ReadRunFlag();
 void WriteRunFlag(bool on);
+
+// "DLOption"/"DLMode": nonzero switches the version and IMEI check off.
+int ReadDLMode();
+// "GET_DLL_Setting"/"ITEM_VERSIONFILE_PATH", at most 4000 bytes.
+QString ReadVersionPath();
+bool WriteVersionPath(const QString& dir);
+// "GET_DLL_Setting"/"PORTS" as written, at most 4000 bytes.
+QByteArray ReadPortsText();
+bool WritePorts(const std::array<int, 8>& numbers);
+// "GET_DLL_Setting"/"ITEM_NVFILE_PATH" = executable dir + "NV".
+bool WriteNvFilePath();
 
 } // namespace StationConfig
 
