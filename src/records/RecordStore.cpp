@@ -1,0 +1,351 @@
+#include "records/RecordStore.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/FileOps.h"
+#include "platform/Prompter.h"
+#include "platform/StationPaths.h"
+#include "records/RecordCipher.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace {
+const QByteArray kPassPhrase = "7391";
+constexpr qint64 kCopyChunk = 64 * 1024;
+
+// Replaces target with a copy of source; false when nothing was replaced.
+bool copyFileAtomically(const QString& source, const QString& target)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    AtomicFile out(target);
+    if (!out.open())
+        return false;
+    QByteArray buffer(kCopyChunk, Qt::Uninitialized);
+    for (;;) {
+        const qint64 count = in.read(buffer.data(), kCopyChunk);
+        if (count < 0)
+            return false;
+        if (count == 0)
+            break;
+        if (!out.append(buffer.constData(), count))
+            return false;
+    }
+    return out.commit();
+}
+
+// What has to come before a new line so that it starts a line of its own:
+// a log cut short by a power loss is closed, nothing of it is deleted.
+QByteArray lineEndNeeded(int fd, off_t size)
+{
+    if (size <= 0)
+        return {};
+    char last = 0;
+    if (::pread(fd, &last, 1, size - 1) != 1)
+        return "\r\n";
+    if (last == '\n')
+        return {};
+    return last == '\r' ? "\n" : "\r\n";
+}
+
+bool appendSynced(int fd, const QByteArray& bytes)
+{
+    return FileOps::writeAll(fd, bytes.constData(), size_t(bytes.size())) == bytes.size()
+        && FileOps::fdatasync(fd) == 0;
+}
+
+void cutBack(int fd, off_t size)
+{
+    FileOps::ftruncate(fd, size);
+    FileOps::fdatasync(fd);
+}
+
+off_t sizeOf(int fd)
+{
+    struct stat st{};
+    return ::fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+} // namespace
+
+bool RecordStore::FileStamp::operator==(const FileStamp& other) const
+{
+    return device == other.device && inode == other.inode && size == other.size
+        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+}
+
+RecordStore::RecordStore(Prompter& prompter, QString recordFilePath, QString dataDir,
+                         QString stationId, bool chinese)
+    : m_prompter(prompter)
+    , m_chinese(chinese)
+    , m_recordFilePath(std::move(recordFilePath))
+    , m_scratchPath(dataDir + QStringLiteral("rqvtcsv123.txt"))
+    , m_workingCopyPath(dataDir + QStringLiteral("rqvtcsv123.ds.dll"))
+    , m_stationId(std::move(stationId))
+{
+    if (!QFileInfo::exists(m_workingCopyPath))
+        LocateRecordFile();
+}
+
+RecordStore::~RecordStore()
+{
+    if (m_logFd >= 0) {
+        FileOps::close(m_logFd);
+        m_logFd = -1;
+        m_busy = false;
+        m_lock.unlock();
+    }
+}
+
+std::optional<RecordStore::FileStamp> RecordStore::stampOf(const QString& path)
+{
+    struct stat st{};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
+bool RecordStore::LocateRecordFile()
+{
+    if (!QFileInfo::exists(m_recordFilePath)) {
+        Prompter::Message box;
+        box.caption = StationPaths::applicationName();
+        box.ownedByWindow = false; // may come before the main window exists
+        if (m_chinese) {
+            box.text = QStringLiteral("原始文件查找失败，请指定安装文件夹下'RecordCSV.sdi'文件路径.");
+            box.icon = Prompter::Icon::Exclamation;
+        } else {
+            box.text = QStringLiteral("Fail to find 'RecordCSV.sdi',please select setup folder.");
+            box.icon = Prompter::Icon::Information;
+        }
+        m_prompter.message(box);
+
+        Prompter::FileRequest request;
+        request.proposedName = QStringLiteral("RecordCSV.sdi");
+        request.filter = QStringLiteral("QVR Record File(*.sdi) | *.sdi; ||");
+        request.overwritePrompt = true;
+        request.ownedByWindow = false;
+        const QString chosen = m_prompter.openFile(request);
+        if (chosen.isEmpty())
+            return false;
+        m_recordFilePath = chosen;
+    }
+    // A failed copy shows up as a missing working copy in OpenLog.
+    const std::lock_guard guard(m_lock);
+    if (!m_busy) {
+        copyFileAtomically(m_recordFilePath, m_workingCopyPath);
+        forget();
+    }
+    return true;
+}
+
+bool RecordStore::OpenLog()
+{
+    m_lock.lock();
+    if (m_busy) {
+        m_lock.unlock();
+        return false;
+    }
+    m_busy = true;
+    RecordCipher cipher(m_prompter);
+    Rc4 endState(QByteArray{});
+    if (cipher.DecryptToScratch(m_scratchPath, m_workingCopyPath, kPassPhrase, &endState))
+        m_logFd = FileOps::open(QFile::encodeName(m_scratchPath).constData(), O_RDWR | O_CLOEXEC);
+    if (m_logFd < 0) {
+        forget();
+        m_busy = false;
+        m_lock.unlock();
+        return false;
+    }
+    return true;
+}
+
+bool RecordStore::CloseLog()
+{
+    return closeLog(-1);
+}
+
+// restoreSize >= 0: the scratch file was extended from that size, and is cut
+// back when the working copy could not be written.
+bool RecordStore::closeLog(off_t restoreSize)
+{
+    if (m_logFd < 0)
+        return false;
+    RecordCipher cipher(m_prompter);
+    Rc4 endState(QByteArray{});
+    const bool written =
+        cipher.EncryptFromScratch(m_scratchPath, m_workingCopyPath, kPassPhrase, &endState);
+    if (!written && restoreSize >= 0)
+        cutBack(m_logFd, restoreSize);
+    FileOps::close(m_logFd);
+    m_logFd = -1;
+    if (written)
+        remember(endState);
+    else
+        forget();
+    m_busy = false;
+    m_lock.unlock();
+    return written;
+}
+
+bool RecordStore::AppendRecord(const LineRecord& record)
+{
+    if (!QFileInfo::exists(m_workingCopyPath) && !LocateRecordFile())
+        return false;
+    const QByteArray line =
+        FormatRecordLine(record, m_stationId.toUtf8(), QDateTime::currentDateTime());
+    if (m_fastAppend && isAsLastLeft())
+        return appendInPlace(line);
+    return appendFull(line);
+}
+
+bool RecordStore::appendFull(const QByteArray& line)
+{
+    if (!OpenLog())
+        return false;
+    const off_t oldSize = sizeOf(m_logFd);
+    if (oldSize < 0 || !appendSynced(m_logFd, lineEndNeeded(m_logFd, oldSize) + line)) {
+        if (oldSize >= 0)
+            cutBack(m_logFd, oldSize);
+        // Nothing new to encrypt: the working copy is left as it was.
+        FileOps::close(m_logFd);
+        m_logFd = -1;
+        forget();
+        m_busy = false;
+        m_lock.unlock();
+        return false;
+    }
+    return closeLog(oldSize);
+}
+
+bool RecordStore::isAsLastLeft() const
+{
+    return m_workingStamp && m_scratchStamp && stampOf(m_workingCopyPath) == m_workingStamp
+        && stampOf(m_scratchPath) == m_scratchStamp;
+}
+
+bool RecordStore::appendInPlace(const QByteArray& line)
+{
+    const std::lock_guard guard(m_lock);
+    if (m_busy)
+        return false;
+    const int working = FileOps::open(QFile::encodeName(m_workingCopyPath).constData(),
+                                      O_WRONLY | O_APPEND | O_CLOEXEC);
+    const int scratch = FileOps::open(QFile::encodeName(m_scratchPath).constData(),
+                                      O_RDWR | O_APPEND | O_CLOEXEC);
+    if (working < 0 || scratch < 0) {
+        if (working >= 0)
+            FileOps::close(working);
+        if (scratch >= 0)
+            FileOps::close(scratch);
+        forget();
+        return appendFull(line);
+    }
+
+    const QByteArray plain = lineEndNeeded(scratch, m_scratchStamp->size) + line;
+    QByteArray encrypted = plain;
+    Rc4 endState = m_endState;
+    endState.apply(encrypted);
+
+    // The working copy is the log: once it holds the line, the record is
+    // stored, and a scratch file that fails is rebuilt from it.
+    bool stored = appendSynced(working, encrypted);
+    if (!stored)
+        cutBack(working, m_workingStamp->size);
+    const bool scratchWritten = stored && appendSynced(scratch, plain);
+    if (stored && !scratchWritten)
+        cutBack(scratch, m_scratchStamp->size);
+    FileOps::close(working);
+    FileOps::close(scratch);
+
+    if (scratchWritten) {
+        remember(endState);
+    } else {
+        forget();
+        if (stored)
+            rebuildScratch();
+    }
+    return stored;
+}
+
+void RecordStore::rebuildScratch()
+{
+    m_busy = true;
+    Rc4 endState(QByteArray{});
+    RecordCipher cipher(m_prompter);
+    const bool rebuilt =
+        cipher.DecryptToScratch(m_scratchPath, m_workingCopyPath, kPassPhrase, &endState);
+    m_busy = false;
+    if (rebuilt)
+        remember(endState);
+}
+
+void RecordStore::remember(const Rc4& endState)
+{
+    m_workingStamp = stampOf(m_workingCopyPath);
+    m_scratchStamp = stampOf(m_scratchPath);
+    m_endState = endState;
+    // Both files must have the same length, or the keystream would not fit.
+    if (!m_workingStamp || !m_scratchStamp || m_workingStamp->size != m_scratchStamp->size)
+        forget();
+}
+
+void RecordStore::forget()
+{
+    m_workingStamp.reset();
+    m_scratchStamp.reset();
+}
+
+QString RecordStore::proposedExportName() const
+{
+    return (m_stationId.isEmpty() ? QStringLiteral("Default") : m_stationId)
+        + QStringLiteral(".csv");
+}
+
+bool RecordStore::ExportRecords()
+{
+    if (!QFileInfo::exists(m_workingCopyPath) && !LocateRecordFile())
+        return false;
+
+    Prompter::FileRequest request;
+    request.proposedName = proposedExportName();
+    request.filter = QStringLiteral("csv file(*.csv) | *.csv; ||");
+    request.overwritePrompt = true;
+    request.ownedByWindow = false;
+    const QString target = m_prompter.saveFile(request);
+    if (target.isEmpty())
+        return false;
+
+    if (!OpenLog()) {
+        showExportResult(false);
+        return false;
+    }
+    CloseLog();
+    if (!copyFileAtomically(m_scratchPath, target)) {
+        showExportResult(false);
+        return false;
+    }
+    showExportResult(true);
+    return true;
+}
+
+void RecordStore::showExportResult(bool success)
+{
+    Prompter::Message box;
+    box.caption = StationPaths::applicationName();
+    if (success) {
+        box.text = m_chinese ? QStringLiteral("CSV文件导出成功!") : QStringLiteral("CSV file save success!");
+        box.icon = Prompter::Icon::Information;
+    } else {
+        box.text = m_chinese ? QStringLiteral("CSV格式记录文件导出失败!")
+                             : QStringLiteral("Export record CSV failed!");
+        box.icon = m_chinese ? Prompter::Icon::Exclamation : Prompter::Icon::Error;
+    }
+    m_prompter.message(box);
+}

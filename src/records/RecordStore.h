@@ -1,1 +1,92 @@
 #pragma once
+
+#include "records/Rc4.h"
+#include "records/RecordLine.h"
+
+#include <QString>
+
+#include <sys/types.h>
+
+#include <ctime>
+#include <mutex>
+#include <optional>
+
+class Prompter;
+
+// The encrypted download record log of the station: a working copy seeded
+// from the installed record file, its plain scratch copy, and the export.
+//
+// Every file the store writes is replaced atomically or appended in place and
+// cut back on failure, so a crash or a full disk leaves the old log whole.
+// While both files are as the store last left them, a record is appended in
+// place with the keystream kept from the end of the file; otherwise the whole
+// log is decrypted, extended and encrypted again.
+//
+// Only the window thread calls the store. A message box may let a handler
+// re-enter it on that thread: the lock is recursive, and a call that comes in
+// while an operation is under way is refused (returns false) instead of
+// interleaving with it.
+class RecordStore final
+{
+public:
+    RecordStore(Prompter& prompter, QString recordFilePath, QString dataDir, QString stationId,
+                bool chinese);
+    ~RecordStore();
+    RecordStore(const RecordStore&) = delete;
+    RecordStore& operator=(const RecordStore&) = delete;
+
+    // Makes sure a working copy can be made, asking the operator for the
+    // record file when it is missing; false when the operator cancels.
+    bool LocateRecordFile();
+    // Decrypts the working copy into the scratch file and keeps the lock.
+    bool OpenLog();
+    // Encrypts the scratch file back and releases the lock.
+    bool CloseLog();
+    bool AppendRecord(const LineRecord& record);
+    // Writes the whole plain log to a file that the operator names.
+    bool ExportRecords();
+
+    QString proposedExportName() const;
+    const QString& recordFilePath() const { return m_recordFilePath; }
+    const QString& workingCopyPath() const { return m_workingCopyPath; }
+    const QString& scratchPath() const { return m_scratchPath; }
+
+    // Off: every record takes the full decrypt and encrypt.
+    void setFastAppend(bool enabled) { m_fastAppend = enabled; }
+
+private:
+    struct FileStamp
+    {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        timespec modified{};
+        bool operator==(const FileStamp& other) const;
+    };
+    static std::optional<FileStamp> stampOf(const QString& path);
+
+    bool isAsLastLeft() const;
+    bool appendInPlace(const QByteArray& line);
+    bool appendFull(const QByteArray& line);
+    bool closeLog(off_t restoreSize);
+    void rebuildScratch();
+    void remember(const Rc4& endState);
+    void forget();
+    void showExportResult(bool success);
+
+    Prompter& m_prompter;
+    bool m_chinese;
+    std::recursive_mutex m_lock;
+    bool m_busy = false;
+    QString m_recordFilePath;
+    QString m_scratchPath;
+    QString m_workingCopyPath;
+    QString m_stationId;
+    int m_logFd = -1;
+
+    bool m_fastAppend = true;
+    // What the store last left behind, and the keystream at its end.
+    std::optional<FileStamp> m_workingStamp;
+    std::optional<FileStamp> m_scratchStamp;
+    Rc4 m_endState{QByteArray()};
+};
