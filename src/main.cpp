@@ -1,1 +1,12 @@
-int main() { return 0; }
+#include "app/ToolApp.h"
+#include "settings/LanguageText.h"
+
+int main(int argc, char** argv)
+{
+    // The language is chosen before any window exists: the second-instance
+    // warning is already localised.
+    static const LanguageText text;
+    LanguageText::setInstance(&text);
+    ToolApp app(argc, argv);
+    return app.InitInstance();
+}

@@ -1,0 +1,64 @@
+#include "app/BadgeImages.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QPainter>
+#include <QPalette>
+
+#include <array>
+
+namespace BadgeImages {
+
+namespace {
+struct BadgeLook
+{
+    const char* word;
+    QRgb colour;
+};
+constexpr std::array<BadgeLook, Count> kLooks = {{
+    {"OPEN", qRgb(0, 0, 255)},
+    {"READY", qRgb(0, 128, 0)},
+    {"RUNNING", qRgb(255, 255, 0)},
+    {"PASS", qRgb(0, 255, 0)},
+    {"FAIL", qRgb(255, 0, 0)},
+}};
+constexpr int kWidth = 50;
+constexpr int kHeight = 16;
+
+QPixmap draw(int badge)
+{
+    QPixmap pixmap(kWidth, kHeight);
+    // The grey face of the pictures takes the dialog face colour.
+    pixmap.fill(QApplication::palette().color(QPalette::Window));
+    QPainter painter(&pixmap);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(11);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(QColor(kLooks[size_t(badge)].colour));
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, QString::fromLatin1(kLooks[size_t(badge)].word));
+    return pixmap;
+}
+} // namespace
+
+QString word(int badge)
+{
+    return badge >= 0 && badge < Count ? QString::fromLatin1(kLooks[size_t(badge)].word) : QString();
+}
+
+QColor colour(int badge)
+{
+    return badge >= 0 && badge < Count ? QColor(kLooks[size_t(badge)].colour) : QColor();
+}
+
+QPixmap picture(int badge)
+{
+    static std::array<QPixmap, Count> cache;
+    if (badge < 0 || badge >= Count)
+        return {};
+    if (cache[size_t(badge)].isNull())
+        cache[size_t(badge)] = draw(badge);
+    return cache[size_t(badge)];
+}
+
+} // namespace BadgeImages

@@ -1,0 +1,115 @@
+// MainDialog: the buttons and menu commands other than starting lines.
+#include "app/MainDialog.h"
+
+#include "app/AboutDialog.h"
+#include "app/PortConfigDialog.h"
+#include "platform/Shell.h"
+#include "records/PassCounters.h"
+#include "records/RecordStore.h"
+#include "settings/LanguageText.h"
+#include "settings/StationConfig.h"
+#include "settings/VersionFileReader.h"
+
+#include <QFileInfo>
+#include <QLineEdit>
+
+namespace {
+
+QString lookup(const char* key)
+{
+    return LanguageText::instance().Lookup(key);
+}
+
+constexpr int kMaxPathLength = 259;
+
+} // namespace
+
+void MainDialog::OnVersionDirectory()
+{
+    if (AnyLineBusy()) {
+        m_prompter.warn(lookup("IDC_EXE_INFO_RUNNING"));
+        return;
+    }
+    Prompter::FolderRequest request;
+    request.title = QStringLiteral("Please select software version directory");
+    request.startDir = m_versionReader->directory();
+    const QString chosen = m_prompter.chooseFolder(request).left(kMaxPathLength);
+    if (chosen.isEmpty())
+        return;
+    m_versionField->setText(chosen);
+    StationConfig::file().writeText("GET_DLL_Setting", "ITEM_VERSIONFILE_PATH", chosen.toUtf8());
+    m_versionReader->chooseDirectory(chosen);
+    m_engine.engine()->ReloadSettings();
+}
+
+void MainDialog::OnPortConfig()
+{
+    if (AnyLineBusy()) {
+        m_prompter.warn(lookup("IDC_EXE_INFO_RUNNING"));
+        return;
+    }
+    std::array<int32_t, PortConfigDialog::kMaxPorts> ports{};
+    int32_t count = PortConfigDialog::kMaxPorts;
+    m_engine.engine()->EnumeratePorts(ports.data(), &count);
+    std::array<LinePort, kLines> current;
+    for (int line = 0; line < kLines; ++line)
+        current[size_t(line)] = m_lines[size_t(line)].port;
+
+    PortConfigDialog dialog(ports, count, current, this);
+    if (dialog.exec() == QDialog::Accepted)
+        ApplyPortSelection(dialog.selection());
+
+    std::array<int, kLines> numbers{};
+    for (int line = 0; line < kLines; ++line)
+        numbers[size_t(line)] = m_lines[size_t(line)].port.number;
+    StationConfig::file().writeText("GET_DLL_Setting", "PORTS", FormatPorts(numbers));
+    RefreshPorts(1);
+}
+
+void MainDialog::ApplyPortSelection(const std::array<QString, kLines>& selection)
+{
+    for (int line = 0; line < kLines; ++line) {
+        m_lines[size_t(line)].port = PortFromText(selection[size_t(line)]);
+        SetLineItem(LINE_ITEM_PORT, line, m_lines[size_t(line)].port.name);
+    }
+}
+
+void MainDialog::OnExportRecords()
+{
+    if (AnyLineBusy()) {
+        m_prompter.warn(lookup("IDC_EXE_INFO_RUNNING"));
+        return;
+    }
+    m_records->ExportRecords();
+}
+
+void MainDialog::OnClearCounters()
+{
+    if (AnyLineBusy()) {
+        m_prompter.warn(lookup("IDC_EXE_INFO_RUNNING"));
+        return;
+    }
+    Prompter::Message question;
+    question.caption = QStringLiteral("Clean");
+    question.text = lookup("IDC_EXE_INFO_CLEAN");
+    question.icon = Prompter::Icon::Question;
+    question.buttons = Prompter::Buttons::YesNo;
+    question.defaultAnswer = Prompter::Answer::No;
+    if (m_prompter.message(question) != Prompter::Answer::Yes)
+        return;
+    m_counters->UpdateCounters(false, true, clockText());
+    ShowCounters();
+}
+
+void MainDialog::OnHelp()
+{
+    const QString path = m_executableDir + QStringLiteral("help.doc");
+    if (QFileInfo::exists(path))
+        Shell::openDocument(path);
+}
+
+void MainDialog::OnAbout()
+{
+    AboutDialog about(m_icon, this);
+    about.exec();
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "lines/DeviceInfo.h"
+#include "settings/StationConfig.h"
+
+#include <atomic>
+
+// What every line carries. The flags are written by the window thread and,
+// on a verification failure, by the line's own worker; atomics make those
+// hand-overs well defined.
+struct LineState
+{
+    std::atomic<int> enabled{0};       // a ready device has been offered
+    std::atomic<int> running{0};       // a download is under way
+    std::atomic<int> devicePresent{0}; // offered and not yet reported gone
+    int elapsedSeconds = 0;            // window thread only
+    LinePort port;                     // window thread only
+    DeviceInfo device;                 // written by the port scan of idle lines only
+};
+
+// Line row items, changed only through MainDialog::SetLineItem.
+enum LineItem {
+    LINE_ITEM_ELAPSED = 0,
+    LINE_ITEM_INFO = 1,
+    LINE_ITEM_PROGRESS = 2,
+    LINE_ITEM_PERCENT = 3,
+    LINE_ITEM_BUTTON = 4,
+    LINE_ITEM_IMEI = 5,
+    LINE_ITEM_VERSION = 6,
+    LINE_ITEM_BADGE = 7,
+    LINE_ITEM_PORT = 8,
+};
+
+enum BadgeValue { BADGE_OPEN = 0, BADGE_READY = 1, BADGE_RUNNING = 2, BADGE_PASS = 3, BADGE_FAIL = 4 };
