@@ -1,0 +1,2 @@
+station_test(IniFileTest SOURCES ${CMAKE_CURRENT_LIST_DIR}/IniFileTest.cpp LIBS station_platform)
+station_test(AtomicFileTest SOURCES ${CMAKE_CURRENT_LIST_DIR}/AtomicFileTest.cpp LIBS station_platform)
