@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine, builds the station and runs every test:
+# the plain build, then the whole suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the engine-boundary and worker tests
+# under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/setup-deps.sh
+
+jobs=$(nproc)
+build() { # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+}
+
+echo "== Plain build =="
+build build
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer =="
+build build-asan "-DSTATION_SANITIZE=address;undefined" -DSTATION_BENCHMARKS=OFF
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== ThreadSanitizer (engine boundary and line workers) =="
+build build-tsan -DSTATION_SANITIZE=thread -DSTATION_BENCHMARKS=OFF
+TSAN_OPTIONS="suppressions=$root/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1" \
+  ctest --test-dir build-tsan --output-on-failure -L tsan -j"$jobs"

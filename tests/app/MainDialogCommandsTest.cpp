@@ -1,0 +1,216 @@
+#include "WindowFixture.h"
+
+#include "app/PortConfigDialog.h"
+#include "platform/Shell.h"
+#include "settings/VersionFileReader.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <condition_variable>
+#include <mutex>
+
+using namespace MainWindowLayout;
+
+class MainDialogCommands : public WindowFixture
+{
+protected:
+    QLineEdit* versionField() const { return m_window->findChild<QLineEdit*>(QStringLiteral("id1011")); }
+
+    // Answers the next Port Config dialog: fn sees it, then OK or Cancel.
+    void answerPortConfig(std::function<void(PortConfigDialog&)> fn, bool ok)
+    {
+        QTimer::singleShot(0, [fn, ok] {
+            auto* dialog = qobject_cast<PortConfigDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            fn(*dialog);
+            ok ? dialog->accept() : dialog->reject();
+        });
+    }
+    QStringList entries(PortConfigDialog& dialog, int line)
+    {
+        QStringList list;
+        for (int i = 0; i < dialog.combo(line)->count(); ++i)
+            list << dialog.combo(line)->itemText(i);
+        return list;
+    }
+};
+
+TEST_F(MainDialogCommands, ChoosingADirectoryStoresAnnouncesAndReadsIt)
+{
+    ASSERT_TRUE(open());
+    const QString package = makePackage();
+    m_prompter.expectFolder(package);
+    m_window->OnVersionDirectory();
+    const auto& request = m_prompter.records().constFirst().folder;
+    EXPECT_EQ(request.title, QStringLiteral("Please select software version directory"));
+    EXPECT_EQ(versionField()->text(), package);
+    EXPECT_TRUE(config().contains("ITEM_VERSIONFILE_PATH=" + package.toUtf8()));
+    EXPECT_EQ(m_engine.reloads(), 1);
+    ASSERT_TRUE(waitFor([&] { return m_window->versionReader().internalVersion() == "ABC_DE_INT_V2.3"; }));
+    EXPECT_EQ(m_window->versionReader().displayVersion(), QByteArray("ABC_DE_V2.3"));
+
+    // The same directory again: the versions are read anew.
+    m_station.write(QStringLiteral("pkg-ABC_DE_V2.3/system.img"),
+                    "\nro.build.display.id=ABC_DE_V2.4\nro.build.sw_internal_version=ABC_DE_INT_V2.4\n");
+    m_prompter.expectFolder(package);
+    m_window->OnVersionDirectory();
+    EXPECT_EQ(m_prompter.records().last().folder.startDir, package);
+    ASSERT_TRUE(waitFor([&] { return m_window->versionReader().internalVersion() == "ABC_DE_INT_V2.4"; }));
+}
+
+TEST_F(MainDialogCommands, CancelledChoiceChangesNothing)
+{
+    const QString package = makePackage();
+    writeConfig("[GET_DLL_Setting]\nITEM_VERSIONFILE_PATH=" + package.toUtf8() + "\n");
+    ASSERT_TRUE(open());
+    ASSERT_TRUE(waitFor([&] { return !m_window->versionReader().internalVersion().isEmpty(); }));
+    const QByteArray before = config();
+    m_prompter.expectFolder(QString());
+    m_window->OnVersionDirectory();
+    EXPECT_EQ(versionField()->text(), package);
+    EXPECT_EQ(config(), before);
+    EXPECT_EQ(m_window->versionReader().internalVersion(), QByteArray("ABC_DE_INT_V2.3"));
+    EXPECT_EQ(m_engine.reloads(), 0);
+}
+
+TEST_F(MainDialogCommands, CommandsAreRefusedWhileALineRuns)
+{
+    plug(3);
+    const QString package = makePackage();
+    writeConfig("[GET_DLL_Setting]\nPORTS=3\nITEM_VERSIONFILE_PATH=" + package.toUtf8() + "\n");
+    ASSERT_TRUE(open());
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool release = false;
+    m_engine.setDownload([&](ScriptedEngine& e, int line, int) {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return release; });
+        e.result(line, 0);
+    });
+    m_window->StartLine(0);
+    for (int i = 0; i < 4; ++i)
+        m_prompter.expectMessage();
+    m_window->OnVersionDirectory();
+    m_window->OnPortConfig();
+    m_window->OnExportRecords();
+    m_window->OnClearCounters();
+    EXPECT_EQ(m_prompter.messageTexts(), QStringList(4, text("IDC_EXE_INFO_RUNNING")));
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    cv.notify_all();
+    waitLineIdle(0);
+}
+
+TEST_F(MainDialogCommands, PortConfigListsPortsAndBindsTheChoice)
+{
+    ASSERT_TRUE(open());
+    m_engine.setPorts({12, 3});
+    QStringList listed;
+    QString shown;
+    answerPortConfig([&](PortConfigDialog& d) {
+        listed = entries(d, 0);
+        shown = d.combo(0)->currentText();
+        EXPECT_TRUE(d.combo(4)->isVisibleTo(&d));
+        EXPECT_FALSE(d.combo(5)->isVisibleTo(&d));
+        d.combo(1)->setCurrentText(QStringLiteral("USB_012"));
+    }, true);
+    m_window->OnPortConfig();
+    EXPECT_EQ(listed, (QStringList{"NULL", "USB_003", "USB_012"}));
+    EXPECT_EQ(shown, QStringLiteral("NULL"));
+    EXPECT_EQ(m_window->lineState(1).port.number, 12);
+    EXPECT_EQ(label(ids(1).port)->text(), QStringLiteral("USB_012"));
+    EXPECT_TRUE(config().contains("PORTS=0,12,0,0,0,0,0,0"));
+    EXPECT_EQ(infoText(1), text("IDC_EXE_INFO_NODEVICE")); // scanned again
+}
+
+TEST_F(MainDialogCommands, PortConfigKeepsNamesFromTheConfiguration)
+{
+    ASSERT_TRUE(openWithPorts("5"));
+    QString shown;
+    answerPortConfig([&](PortConfigDialog& d) { shown = d.combo(0)->currentText(); }, true);
+    m_window->OnPortConfig();
+    EXPECT_EQ(shown, QStringLiteral("USB_5"));
+    EXPECT_EQ(m_window->lineState(0).port.number, 5);
+    EXPECT_TRUE(config().contains("PORTS=5,0,0,0,0,0,0,0"));
+}
+
+TEST_F(MainDialogCommands, PortConfigCancelStillWritesAndRescans)
+{
+    ASSERT_TRUE(openWithPorts("3"));
+    const int queries = m_engine.queries();
+    answerPortConfig([](PortConfigDialog& d) { d.combo(0)->setCurrentText(QStringLiteral("USB_009")); }, false);
+    m_window->OnPortConfig();
+    EXPECT_EQ(label(ids(0).port)->text(), QStringLiteral("USB_3"));
+    EXPECT_TRUE(config().contains("PORTS=3,0,0,0,0,0,0,0"));
+    EXPECT_GT(m_engine.queries(), queries);
+}
+
+TEST_F(MainDialogCommands, PortConfigTypedTexts)
+{
+    ASSERT_TRUE(open());
+    answerPortConfig([](PortConfigDialog& d) {
+        d.combo(2)->setEditText(QStringLiteral("COM3"));
+        d.combo(3)->setEditText(QStringLiteral("null"));
+        d.combo(4)->setEditText(QStringLiteral("usb_9"));
+    }, true);
+    m_window->OnPortConfig();
+    EXPECT_EQ(label(ids(2).port)->text(), QStringLiteral("COM3"));
+    EXPECT_EQ(m_window->lineState(2).port.number, 0);
+    EXPECT_EQ(label(ids(3).port)->text(), QStringLiteral("null"));
+    EXPECT_EQ(m_window->lineState(3).port.number, 0);
+    EXPECT_EQ(m_window->lineState(4).port.number, 9);
+    EXPECT_TRUE(config().contains("PORTS=0,0,0,0,9,0,0,0"));
+}
+
+namespace {
+QString g_started;
+}
+
+TEST_F(MainDialogCommands, PortManagementProgramStartsFromTheDialog)
+{
+    ASSERT_TRUE(open());
+    g_started.clear();
+    Shell::setHook([](const QString& path) { g_started = path; });
+    answerPortConfig([](PortConfigDialog& d) {
+        d.findChild<QPushButton*>(QStringLiteral("id1093"))->click();
+        EXPECT_TRUE(d.isVisible());
+    }, true);
+    m_window->OnPortConfig();
+    Shell::setHook(nullptr);
+    EXPECT_EQ(g_started, m_station.file(QStringLiteral("PortWarden")));
+}
+
+TEST_F(MainDialogCommands, ClearAsksAndResetsTheCurrentPair)
+{
+    ASSERT_TRUE(open());
+    m_prompter.expectMessage(Prompter::Answer::No);
+    m_window->OnClearCounters();
+    const auto& question = m_prompter.records().constFirst().message;
+    EXPECT_EQ(question.caption, QStringLiteral("Clean"));
+    EXPECT_EQ(question.text, text("IDC_EXE_INFO_CLEAN"));
+    EXPECT_EQ(question.buttons, Prompter::Buttons::YesNo);
+    EXPECT_EQ(question.defaultAnswer, Prompter::Answer::No);
+    EXPECT_EQ(label(IdClearTime)->text(), QStringLiteral("00/00/0000 00:00:00"));
+
+    m_clock.set(QDateTime(QDate(2026, 12, 7), QTime(9, 35, 10)));
+    m_window->OnTimer(MainDialog::kClockTimer);
+    m_prompter.expectMessage(Prompter::Answer::Yes);
+    m_window->OnClearCounters();
+    EXPECT_EQ(label(IdSuccessCounts)->text(), QStringLiteral("0/0"));
+    EXPECT_EQ(label(IdClearTime)->text(), QStringLiteral("12/07/2026 09:35:10"));
+}
+
+TEST_F(MainDialogCommands, ExportProposesTheStationNameAndCanBeCancelled)
+{
+    ASSERT_TRUE(open());
+    m_prompter.expectSaveFile(QString());
+    m_window->OnExportRecords();
+    ASSERT_EQ(m_prompter.records().size(), 1);
+    EXPECT_TRUE(m_prompter.records()[0].file.proposedName.endsWith(QStringLiteral(".csv")));
+}

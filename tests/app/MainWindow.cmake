@@ -1,0 +1,12 @@
+set(_window_support
+  ${CMAKE_CURRENT_LIST_DIR}/WindowFixture.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WindowFixture.h)
+station_test(MainDialogShellTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainDialogShellTest.cpp ${_window_support}
+  LIBS station_app)
+station_test(MainDialogLinesTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainDialogLinesTest.cpp ${_window_support}
+  LIBS station_app)
+station_test(MainDialogCommandsTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainDialogCommandsTest.cpp ${_window_support}
+  LIBS station_app)

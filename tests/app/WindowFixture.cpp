@@ -1,0 +1,121 @@
+#include "WindowFixture.h"
+
+#include "platform/ProcessEnd.h"
+#include "platform/StationPaths.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+
+int WindowFixture::s_exitStatus = -1;
+int WindowFixture::s_exitCalls = 0;
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+namespace {
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+void WindowFixture::SetUp()
+{
+    StationPaths::overrideExecutableDir(m_station.path());
+    StationPaths::overrideDataDir(m_data.path());
+    qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
+    const QString res = QStringLiteral(STATION_TEST_DATA "/../../res/");
+    m_station.write(QStringLiteral("lang/LAN_ENG.ini"), readFile(res + QStringLiteral("lang/LAN_ENG.ini")));
+    m_station.write(QStringLiteral("lang/LAN_CHN.ini"), readFile(res + QStringLiteral("lang/LAN_CHN.ini")));
+    m_station.write(QStringLiteral("RecordCSV.sdi"),
+                    readFile(QStringLiteral(STATION_BUILD_STATION_DIR "/RecordCSV.sdi")));
+    m_text = std::make_unique<LanguageText>(m_station.path());
+    LanguageText::setInstance(m_text.get());
+    s_exitStatus = -1;
+    s_exitCalls = 0;
+    ProcessEnd::setHandler([](int status) {
+        s_exitStatus = status;
+        ++s_exitCalls;
+    });
+}
+
+void WindowFixture::TearDown()
+{
+    m_window.reset();
+    ProcessEnd::setHandler(nullptr);
+    LanguageText::setInstance(nullptr);
+}
+
+bool WindowFixture::open()
+{
+    MainDialog::Services services;
+    services.prompter = &m_prompter;
+    services.clock = &m_clock;
+    services.versionWait = m_versionWait;
+    services.loadEngine = [this](EngineBinding& binding, LineEventHandler* handler, QObject* context) {
+        return m_engineLoads && binding.Adopt(&m_engine, handler, context);
+    };
+    m_window = std::make_unique<MainDialog>(services);
+    return m_window->OnInitDialog();
+}
+
+void WindowFixture::writeConfig(const QByteArray& content)
+{
+    m_station.write(QStringLiteral("config.ini"), content);
+}
+
+QByteArray WindowFixture::config() const
+{
+    return m_station.read(QStringLiteral("config.ini"));
+}
+
+QLabel* WindowFixture::label(int id) const
+{
+    return qobject_cast<QLabel*>(m_window->control(id));
+}
+
+QPushButton* WindowFixture::button(int id) const
+{
+    return qobject_cast<QPushButton*>(m_window->control(id));
+}
+
+QProgressBar* WindowFixture::bar(int id) const
+{
+    return qobject_cast<QProgressBar*>(m_window->control(id));
+}
+
+void WindowFixture::plug(int port, const QByteArray& info)
+{
+    m_engine.setDevice(port, 0, info);
+}
+
+bool WindowFixture::openWithPorts(const QByteArray& ports)
+{
+    writeConfig("[GET_DLL_Setting]\nPORTS=" + ports + "\n");
+    return open();
+}
+
+QString WindowFixture::makePackage(const QByteArray& display, const QByteArray& internal)
+{
+    const QString name = QStringLiteral("pkg-") + QString::fromUtf8(display);
+    m_station.write(name + QStringLiteral("/system.img"),
+                    QByteArray(2048, 'x') + "\nro.build.display.id=" + display + "\n" + QByteArray(3000, 'y')
+                        + "\nro.build.sw_internal_version=" + internal + "\n" + QByteArray(1024, 'z'));
+    return m_station.path() + name;
+}
+
+void WindowFixture::waitLineIdle(int line)
+{
+    ASSERT_TRUE(waitFor([&] { return !m_window->lineState(line).running && m_window->liveWorkers() == 0; }));
+}
