@@ -30,6 +30,9 @@ Key matchKey(const char* p, qsizetype avail, bool atEnd)
         {DisplayKey, DisplayKeyLength, Key::Display},
         {InternalKey, InternalKeyLength, Key::Internal},
     };
+    // Most line feeds in an image start no key at all.
+    if (avail > 0 && *p != 'r')
+        return Key::None;
     bool partial = false;
     for (const Candidate& c : candidates) {
         if (avail >= c.length) {
