@@ -1,0 +1,2 @@
+add_executable(bench_version_scan ${CMAKE_CURRENT_LIST_DIR}/VersionScanBench.cpp)
+target_link_libraries(bench_version_scan PRIVATE station_settings station_common)
