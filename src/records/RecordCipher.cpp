@@ -1,6 +1,7 @@
 #include "records/RecordCipher.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/FileOps.h"
 #include "platform/ProcessEnd.h"
 #include "platform/Prompter.h"
 #include "platform/StationPaths.h"
@@ -8,6 +9,9 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
@@ -17,6 +21,26 @@ namespace {
 constexpr qint64 kChunk = 64 * 1024;
 // Longer values are refused rather than cut.
 constexpr qsizetype kMaxPassPhrase = 99;
+
+// Gives an existing file the mode 0600, or creates it empty with that mode;
+// true when the file was there before.
+bool makePrivate(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (::chmod(name.constData(), 0600) == 0)
+        return true;
+    const int fd = FileOps::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd >= 0)
+        FileOps::close(fd);
+    return false;
+}
+
+// A conversion that failed leaves no empty file where there was none.
+void dropPlaceholder(const QString& path, bool placeholder)
+{
+    if (placeholder)
+        FileOps::unlink(QFile::encodeName(path).constData());
+}
 } // namespace
 
 RecordCipher::RecordCipher(Prompter& prompter)
@@ -82,6 +106,10 @@ bool RecordCipher::convert(const QString& sourcePath, const QString& targetPath,
                            : QStringLiteral("Error opening ciphertext file!"));
         return false;
     }
+    // The plain log is for the station user only. The replacement keeps the
+    // permission bits of the file it replaces, so that file is made private
+    // (or created private) before any plain byte is written.
+    const bool placeholder = !encrypt && !makePrivate(targetPath);
     AtomicFile target(targetPath);
     if (!target.open()) {
         FatalError(encrypt ? QStringLiteral("Error opening destination ciphertext file!")
@@ -104,11 +132,14 @@ bool RecordCipher::convert(const QString& sourcePath, const QString& targetPath,
         // A full disk loses this conversion, not the old file: not fatal.
         if (!target.append(buffer.constData(), count)) {
             m_writeError = target.error();
+            dropPlaceholder(targetPath, placeholder);
             return false;
         }
     }
     if (!target.commit()) {
         m_writeError = target.error();
+        if (QFileInfo(targetPath).size() == 0)
+            dropPlaceholder(targetPath, placeholder);
         return false;
     }
     if (endState)

@@ -156,7 +156,7 @@ bool RecordStore::OpenLog()
     RecordCipher cipher(m_prompter);
     Rc4 endState(QByteArray{});
     if (cipher.DecryptToScratch(m_scratchPath, m_workingCopyPath, kPassPhrase, &endState))
-        m_logFd = FileOps::open(QFile::encodeName(m_scratchPath).constData(), O_RDWR | O_CLOEXEC);
+        m_logFd = FileOps::open(QFile::encodeName(m_scratchPath).constData(), O_RDWR | O_APPEND | O_CLOEXEC);
     if (m_logFd < 0) {
         forget();
         m_busy = false;
