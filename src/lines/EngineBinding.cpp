@@ -1,0 +1,124 @@
+#include "lines/EngineBinding.h"
+
+#include "lines/EventSink.h"
+
+#include <QFile>
+
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include <dlfcn.h>
+#include <link.h>
+
+namespace {
+
+QString& libraryNameSetting()
+{
+    static QString name = QString::fromLatin1(EngineBinding::kDefaultLibraryName);
+    return name;
+}
+
+// Sinks handed to an engine are never freed: an engine may keep and call its
+// sink until it is gone, and an engine released without "Destroy" may never
+// be gone. They stay reachable here so that leak checkers see them as kept.
+void keepForever(EventSink* sink)
+{
+    static std::mutex mutex;
+    static auto* kept = new std::vector<EventSink*>;
+    std::lock_guard lock(mutex);
+    kept->push_back(sink);
+}
+
+// The address of an export of the library itself; a symbol of the same name
+// in one of its dependencies does not count.
+void* ownSymbol(void* library, const char* name)
+{
+    void* symbol = dlsym(library, name);
+    link_map* own = nullptr;
+    link_map* found = nullptr;
+    Dl_info info{};
+    if (!symbol || dlinfo(library, RTLD_DI_LINKMAP, &own) != 0
+        || dladdr1(symbol, &info, reinterpret_cast<void**>(&found), RTLD_DL_LINKMAP) == 0)
+        return nullptr;
+    return found == own ? symbol : nullptr;
+}
+
+} // namespace
+
+EngineBinding::EngineBinding() = default;
+
+EngineBinding::~EngineBinding()
+{
+    Release();
+}
+
+void EngineBinding::setLibraryName(const QString& name)
+{
+    libraryNameSetting() = name.isEmpty() ? QString::fromLatin1(kDefaultLibraryName) : name;
+}
+
+QString EngineBinding::libraryName()
+{
+    return libraryNameSetting();
+}
+
+bool EngineBinding::Load(LineEventHandler* handler, QObject* windowContext)
+{
+    Release();
+    if (!handler || !windowContext)
+        return false;
+    void* library = dlopen(QFile::encodeName(libraryName()).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        return false;
+    using CreateFn = FlashEngine* (*)();
+    using DestroyFn = void (*)(FlashEngine*);
+    const auto create = reinterpret_cast<CreateFn>(ownSymbol(library, "Create"));
+    FlashEngine* engine = create ? create() : nullptr;
+    if (!engine) {
+        dlclose(library);
+        return false;
+    }
+    m_library = library;
+    m_destroy = reinterpret_cast<DestroyFn>(ownSymbol(library, "Destroy"));
+    bind(engine, handler, windowContext);
+    return true;
+}
+
+bool EngineBinding::Adopt(FlashEngine* engine, LineEventHandler* handler, QObject* windowContext)
+{
+    Release();
+    if (!engine || !handler || !windowContext)
+        return false;
+    m_adopted = true;
+    bind(engine, handler, windowContext);
+    return true;
+}
+
+void EngineBinding::bind(FlashEngine* engine, LineEventHandler* handler, QObject* windowContext)
+{
+    m_engine = engine;
+    m_sink = new EventSink(handler, windowContext);
+    keepForever(m_sink);
+    m_engine->RegisterSink(m_sink);
+    m_engine->Setup(6);
+}
+
+void EngineBinding::Release()
+{
+    if (m_sink)
+        m_sink->Detach();
+    if (m_engine && !m_adopted) {
+        if (m_destroy)
+            m_destroy(m_engine);
+        else
+            ::operator delete(static_cast<void*>(m_engine)); // memory only, no engine call
+    }
+    if (m_library)
+        dlclose(m_library);
+    m_library = nullptr;
+    m_engine = nullptr;
+    m_destroy = nullptr;
+    m_adopted = false;
+    m_sink = nullptr;
+}
