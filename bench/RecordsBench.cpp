@@ -1,0 +1,123 @@
+// Cost of one record appended to a log of 1k to 1M records, in place (the
+// kept keystream) and by the full decrypt, append and encrypt. Logs are
+// generated once per size in a temporary folder and grow by the records the
+// benchmark adds.
+#include "platform/Prompter.h"
+#include "records/Rc4.h"
+#include "records/RecordCipher.h"
+#include "records/RecordStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+namespace {
+
+class SilentPrompter final : public Prompter
+{
+public:
+    Answer message(const Message& m) override
+    {
+        std::fprintf(stderr, "unexpected prompt: %s\n", qPrintable(m.text));
+        std::abort();
+    }
+    QString openFile(const FileRequest&) override { std::abort(); }
+    QString saveFile(const FileRequest&) override { std::abort(); }
+    QString chooseFolder(const FolderRequest&) override { std::abort(); }
+};
+
+LineRecord sampleRecord(qint64 number)
+{
+    LineRecord r;
+    r.passed = number % 7 != 0;
+    r.imei = QByteArray::number(356789000000000LL + number);
+    r.versionStem = "ABC_";
+    r.deviceVersion = "ABC_V1.0";
+    r.packageVersion = "ABC_V1.1";
+    r.date = QStringLiteral("12/07/2026 09:35");
+    return r;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// A data folder whose working copy and scratch file hold count records.
+struct Log
+{
+    QTemporaryDir dir;
+    SilentPrompter prompter;
+    std::unique_ptr<RecordStore> store;
+    qint64 next = 0;
+
+    explicit Log(qint64 count)
+    {
+        QByteArray plain = "IMEI, Product, Result, DeviceVersion, Date, Station, PackageVersion";
+        for (int n = 1; n <= 12; ++n)
+            plain += ", Check" + QByteArray::number(n);
+        plain += "\r\n";
+        const QByteArray title = plain;
+        plain.reserve(count * 120);
+        for (; next < count; ++next)
+            plain += FormatRecordLine(sampleRecord(next), "bench-station", QDateTime());
+        const QString data = dir.path() + QStringLiteral("/");
+        QByteArray encrypted = plain;
+        Rc4(RecordCipher::keyFor("7391")).apply(encrypted);
+        QByteArray seed = title;
+        Rc4(RecordCipher::keyFor("7391")).apply(seed);
+        if (!writeFile(data + "RecordCSV.sdi", seed) || !writeFile(data + "rqvtcsv123.ds.dll", encrypted)
+            || !writeFile(data + "rqvtcsv123.txt", plain))
+            std::abort();
+        store = std::make_unique<RecordStore>(prompter, data + "RecordCSV.sdi", data,
+                                              QStringLiteral("bench-station"), false);
+    }
+
+    void append()
+    {
+        if (!store->AppendRecord(sampleRecord(next++)))
+            std::abort();
+    }
+};
+
+Log& logOf(qint64 count)
+{
+    static std::map<qint64, std::unique_ptr<Log>> logs;
+    auto& log = logs[count];
+    if (!log)
+        log = std::make_unique<Log>(count);
+    return *log;
+}
+
+void appendRecords(benchmark::State& state, bool fast)
+{
+    Log& log = logOf(state.range(0));
+    log.store->setFastAppend(fast);
+    log.append(); // the first record after a change of mode reads the whole log
+    for (auto _ : state)
+        log.append();
+    state.counters["records"] = double(log.next);
+    state.counters["log_MB"] =
+        double(QFileInfo(log.store->workingCopyPath()).size()) / (1024.0 * 1024.0);
+}
+
+void BM_AppendInPlace(benchmark::State& state) { appendRecords(state, true); }
+void BM_AppendFull(benchmark::State& state) { appendRecords(state, false); }
+
+} // namespace
+
+BENCHMARK(BM_AppendInPlace)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AppendFull)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AppendFull)->Arg(1000000)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
