@@ -6,6 +6,7 @@
 #include "platform/StationPaths.h"
 #include "records/RecordCipher.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -89,6 +90,7 @@ RecordStore::RecordStore(Prompter& prompter, QString recordFilePath, QString dat
     , m_workingCopyPath(dataDir + QStringLiteral("rqvtcsv123.ds.dll"))
     , m_stationId(std::move(stationId))
 {
+    removeStaleTemporaries();
     if (!QFileInfo::exists(m_workingCopyPath))
         LocateRecordFile();
 }
@@ -100,6 +102,20 @@ RecordStore::~RecordStore()
         m_logFd = -1;
         m_busy = false;
         m_lock.unlock();
+    }
+}
+
+// A process killed while it replaced the log leaves its temporary file
+// behind; one station runs one instance, so none of them is still in use.
+void RecordStore::removeStaleTemporaries() const
+{
+    for (const QString& path : {m_workingCopyPath, m_scratchPath}) {
+        const QFileInfo info(path);
+        QDir dir = info.absoluteDir();
+        const QStringList stale = dir.entryList({info.fileName() + QStringLiteral(".tmp-*")},
+                                                QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString& name : stale)
+            dir.remove(name);
     }
 }
 

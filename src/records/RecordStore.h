@@ -65,6 +65,7 @@ private:
     };
     static std::optional<FileStamp> stampOf(const QString& path);
 
+    void removeStaleTemporaries() const;
     bool isAsLastLeft() const;
     bool appendInPlace(const QByteArray& line);
     bool appendFull(const QByteArray& line);

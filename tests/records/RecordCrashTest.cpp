@@ -134,6 +134,8 @@ TEST_F(RecordCrashTest, KilledWriterLeavesWholeLogWithEveryStoredRecord)
     const QByteArray plain = decrypted(dataDir() + "rqvtcsv123.ds.dll");
     EXPECT_TRUE(plain.endsWith("\n" + lineFor("FINAL")));
     EXPECT_EQ(readAll(dataDir() + "rqvtcsv123.txt"), plain);
+    // Temporary files of killed writers are gone.
+    EXPECT_EQ(QDir(dataDir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     EXPECT_GT(m_stored.size(), 30);
 }
 
