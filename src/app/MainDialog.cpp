@@ -241,17 +241,16 @@ QString MainDialog::clockText() const
 
 void MainDialog::InitControls()
 {
-    const IniFile config = StationConfig::file();
-    const QString directory = QString::fromUtf8(config.readText("GET_DLL_Setting", "ITEM_VERSIONFILE_PATH", {}, 4001));
+    const QString directory = StationConfig::ReadVersionPath();
     m_versionField->setText(directory);
     m_versionReader = std::make_unique<VersionFileReader>();
     m_versionReader->setDirectory(directory);
     setWindowTitle(kVersionLabel);
-    if (config.readInt("DLOption", "DLMode", 0) != 0)
+    if (StationConfig::ReadDLMode() != 0)
         m_skipVerification = true;
     ApplyLocalisedTexts();
     BindPorts();
-    config.writeText("GET_DLL_Setting", "ITEM_NVFILE_PATH", (m_executableDir + QStringLiteral("NV")).toUtf8());
+    StationConfig::WriteNvFilePath();
 }
 
 void MainDialog::ApplyLocalisedTexts()
@@ -289,8 +288,7 @@ void MainDialog::ApplyLocalisedTexts()
 
 void MainDialog::BindPorts()
 {
-    const QByteArray ports = StationConfig::file().readText("GET_DLL_Setting", "PORTS", {}, 4001);
-    const QList<LinePort> bound = ParsePorts(ports);
+    const QList<LinePort> bound = ParsePorts(StationConfig::ReadPortsText());
     for (int line = 0; line < bound.size() && line < kLines; ++line) {
         m_lines[size_t(line)].port = bound[line];
         SetLineItem(LINE_ITEM_PORT, line, bound[line].name);

@@ -3,6 +3,7 @@
 #include "lines/EngineBinding.h"
 #include "lines/LineEventHandler.h"
 #include "lines/LineState.h"
+#include "lines/LineWorker.h"
 #include "platform/Clock.h"
 #include "platform/Prompter.h"
 #include "platform/SingleInstance.h"

@@ -1,6 +1,7 @@
 // MainDialog: the buttons and menu commands other than starting lines.
 #include "app/MainDialog.h"
 
+#include "FlashEngine.h"
 #include "app/AboutDialog.h"
 #include "app/PortConfigDialog.h"
 #include "platform/Shell.h"
@@ -37,7 +38,7 @@ void MainDialog::OnVersionDirectory()
     if (chosen.isEmpty())
         return;
     m_versionField->setText(chosen);
-    StationConfig::file().writeText("GET_DLL_Setting", "ITEM_VERSIONFILE_PATH", chosen.toUtf8());
+    StationConfig::WriteVersionPath(chosen);
     m_versionReader->chooseDirectory(chosen);
     m_engine.engine()->ReloadSettings();
 }
@@ -62,7 +63,7 @@ void MainDialog::OnPortConfig()
     std::array<int, kLines> numbers{};
     for (int line = 0; line < kLines; ++line)
         numbers[size_t(line)] = m_lines[size_t(line)].port.number;
-    StationConfig::file().writeText("GET_DLL_Setting", "PORTS", FormatPorts(numbers));
+    StationConfig::WritePorts(numbers);
     RefreshPorts(1);
 }
 

@@ -1,6 +1,7 @@
 // MainDialog: starting lines, the port scan, engine messages and results.
 #include "app/MainDialog.h"
 
+#include "FlashEngine.h"
 #include "app/MainWindowLayout.h"
 #include "lines/LineVerifier.h"
 #include "lines/LineWorker.h"
@@ -14,7 +15,7 @@
 #include "settings/LanguageText.h"
 #include "settings/VersionFileReader.h"
 
-#include <QMessageBox>
+#include <QLabel>
 #include <QTimer>
 
 #include <future>

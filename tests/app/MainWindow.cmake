@@ -10,3 +10,10 @@ station_test(MainDialogLinesTest
 station_test(MainDialogCommandsTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainDialogCommandsTest.cpp ${_window_support}
   LIBS station_app)
+station_test(EndToEndTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp ${_window_support}
+  LIBS station_app)
+add_dependencies(EndToEndTest PhoneFlashEngine simbus record_seed)
+foreach(_t MainDialogShellTest MainDialogLinesTest MainDialogCommandsTest)
+  add_dependencies(${_t} record_seed)
+endforeach()

@@ -34,7 +34,7 @@ void WindowFixture::SetUp()
 {
     StationPaths::overrideExecutableDir(m_station.path());
     StationPaths::overrideDataDir(m_data.path());
-    qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
+    StationPaths::overrideRuntimeDir(m_runtime.path());
     const QString res = QStringLiteral(STATION_TEST_DATA "/../../res/");
     m_station.write(QStringLiteral("lang/LAN_ENG.ini"), readFile(res + QStringLiteral("lang/LAN_ENG.ini")));
     m_station.write(QStringLiteral("lang/LAN_CHN.ini"), readFile(res + QStringLiteral("lang/LAN_CHN.ini")));
@@ -54,6 +54,9 @@ void WindowFixture::TearDown()
 {
     m_window.reset();
     ProcessEnd::setHandler(nullptr);
+    StationPaths::overrideExecutableDir(QString());
+    StationPaths::overrideDataDir(QString());
+    StationPaths::overrideRuntimeDir(QString());
     LanguageText::setInstance(nullptr);
 }
 
