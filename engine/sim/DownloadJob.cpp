@@ -3,6 +3,7 @@
 #include "PackageVersions.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -68,6 +69,8 @@ int32_t DownloadJob::run()
     if (!erase(&why))
         return fail(WriteFailed, why);
 
+    if (device->failAt >= 0 && m_total > 0)
+        m_failBytes = (m_total * uint64_t(std::min(device->failAt, 100)) + 99) / 100;
     m_started = std::chrono::steady_clock::now();
     for (const Source& file : files) {
         m_events.message("Writing " + file.name);
@@ -141,8 +144,16 @@ int32_t DownloadJob::writeFile(const Source& file, const DeviceFile::State& devi
         return fail(WriteFailed, "Cannot write " + target);
     const int64_t speed = device.speed > 0 ? device.speed : kDefaultSpeed;
     std::vector<char> buffer(kChunk);
-    for (uint64_t left = file.size; left > 0;) {
-        in.read(buffer.data(), static_cast<std::streamsize>(std::min<uint64_t>(left, buffer.size())));
+    for (uint64_t left = file.size;;) {
+        if (m_written >= m_failBytes) {
+            const int32_t code = device.resultCode != 0 ? device.resultCode : int32_t(DeviceFailed);
+            return fail(code, "Device failed at " + std::to_string(m_written * 100 / m_total) + "%");
+        }
+        if (left == 0)
+            break;
+        // Chunks end where the device gives up, so that it does so at its percentage.
+        const uint64_t want = std::min({left, uint64_t(buffer.size()), m_failBytes - m_written});
+        in.read(buffer.data(), static_cast<std::streamsize>(want));
         const auto got = static_cast<size_t>(in.gcount());
         if (got == 0)
             return fail(WriteFailed, "Cannot read " + file.path);
@@ -150,12 +161,7 @@ int32_t DownloadJob::writeFile(const Source& file, const DeviceFile::State& devi
             return fail(WriteFailed, "Cannot write " + target);
         left -= got;
         m_written += got;
-        const auto percent = static_cast<int32_t>(m_written * 100 / m_total);
-        reportProgress(percent);
-        if (device.failAt >= 0 && percent >= device.failAt) {
-            const int32_t code = device.resultCode != 0 ? device.resultCode : int32_t(DeviceFailed);
-            return fail(code, "Device failed at " + std::to_string(percent) + "%");
-        }
+        reportProgress(static_cast<int32_t>(m_written * 100 / m_total));
         if (!m_device.exists())
             return fail(NoDevice, "Device unplugged from port " + std::to_string(m_port));
         // Pace the bus: the bytes so far may not have taken less than speed allows.

@@ -63,6 +63,7 @@ private:
     Events m_events;
     uint64_t m_total = 0;
     uint64_t m_written = 0;
+    uint64_t m_failBytes = UINT64_MAX; // where the device gives up (FailAt)
     int32_t m_lastPercent = -1;
     std::chrono::steady_clock::time_point m_started;
 };

@@ -185,8 +185,10 @@ const char* BusCommand::usage()
            "  arm PORT\n"
            "  ready PORT\n"
            "  list\n"
-           "The bus is the folder of the stand-in engine: \"simbus\" beside this program,\n"
-           "or BUS_DIR of section SIM_Engine in the config.ini beside it.\n";
+           "The bus is the one the stand-in engine of this station uses: BUS_DIR of section\n"
+           "SIM_Engine in the station's config.ini, or else \"simbus/\" in the station folder.\n"
+           "The station folder is the folder above tools/ when simbus lies in tools/,\n"
+           "otherwise the folder that holds simbus.\n";
 }
 
 } // namespace sim

@@ -11,7 +11,9 @@
 
 namespace {
 
-// The bus beside this program, as the engine beside it sees it.
+// The bus of the engine of this program's station, as the engine sees it.
+// The station folder is the folder above "tools/", where simbus is
+// installed, or else the folder that holds simbus.
 std::string defaultBus()
 {
     char path[PATH_MAX];
@@ -19,7 +21,10 @@ std::string defaultBus()
     if (n <= 0)
         return sim::SimConfig(".").busDir();
     path[n] = '\0';
-    return sim::SimConfig(std::filesystem::path(path).parent_path().string()).busDir();
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.filename() == "tools")
+        folder = folder.parent_path();
+    return sim::SimConfig(folder.string()).busDir();
 }
 
 } // namespace
