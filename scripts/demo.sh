@@ -40,7 +40,7 @@ PORTS=3,5,7,9,12,0,0,0
 INI
 
 # Five plugged devices; the one on port 9 is in ARM mode.
-simbus="$demo/simbus"
+simbus="$demo/tools/simbus"
 "$simbus" plug 3 --imei 356938035643809 --display ABC_DE_V1.0 --internal ABC_DE_INT_V1.0 --speed 8000000
 "$simbus" plug 5 --imei 356938035643817 --display ABC_DE_V1.1 --internal ABC_DE_INT_V1.1 --speed 6000000
 "$simbus" plug 7 --imei 356938035643825 --display ABC_DE_V2.0 --internal ABC_DE_INT_V2.0 --speed 10000000

@@ -4,15 +4,16 @@ set(_window_support
 station_test(MainDialogShellTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainDialogShellTest.cpp ${_window_support}
   LIBS station_app)
+# Line workers and the engine boundary also run under ThreadSanitizer.
 station_test(MainDialogLinesTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainDialogLinesTest.cpp ${_window_support}
-  LIBS station_app)
+  LIBS station_app LABELS tsan)
 station_test(MainDialogCommandsTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainDialogCommandsTest.cpp ${_window_support}
   LIBS station_app)
 station_test(EndToEndTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp ${_window_support}
-  LIBS station_app)
+  LIBS station_app LABELS tsan)
 add_dependencies(EndToEndTest PhoneFlashEngine simbus record_seed)
 foreach(_t MainDialogShellTest MainDialogLinesTest MainDialogCommandsTest)
   add_dependencies(${_t} record_seed)
