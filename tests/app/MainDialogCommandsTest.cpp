@@ -212,5 +212,8 @@ TEST_F(MainDialogCommands, ExportProposesTheStationNameAndCanBeCancelled)
     m_prompter.expectSaveFile(QString());
     m_window->OnExportRecords();
     ASSERT_EQ(m_prompter.records().size(), 1);
-    EXPECT_TRUE(m_prompter.records()[0].file.proposedName.endsWith(QStringLiteral(".csv")));
+    const auto& request = m_prompter.records()[0].file;
+    EXPECT_TRUE(request.proposedName.endsWith(QStringLiteral(".csv")));
+    EXPECT_EQ(request.filter, QStringLiteral("csv file(*.csv) | *.csv; ||"));
+    EXPECT_TRUE(request.overwritePrompt); // the save dialog asks before replacing a file
 }
