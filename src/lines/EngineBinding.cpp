@@ -3,6 +3,7 @@
 #include "lines/EventSink.h"
 
 #include <QFile>
+#include <QtGlobal>
 
 #include <mutex>
 #include <new>
@@ -69,13 +70,17 @@ bool EngineBinding::Load(LineEventHandler* handler, QObject* windowContext)
     if (!handler || !windowContext)
         return false;
     void* library = dlopen(QFile::encodeName(libraryName()).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!library)
+    if (!library) {
+        qWarning("Engine library not loaded: %s", dlerror());
         return false;
+    }
     using CreateFn = FlashEngine* (*)();
     using DestroyFn = void (*)(FlashEngine*);
     const auto create = reinterpret_cast<CreateFn>(ownSymbol(library, "Create"));
     FlashEngine* engine = create ? create() : nullptr;
     if (!engine) {
+        qWarning("Engine library %s: %s", qPrintable(libraryName()),
+                 create ? "Create returned no engine" : "no export Create");
         dlclose(library);
         return false;
     }

@@ -33,6 +33,7 @@ struct Trip {
 EventSink::EventSink(LineEventHandler* handler, QObject* windowContext)
     : m_handler(handler)
     , m_context(windowContext)
+    , m_windowThread(windowContext->thread())
     , m_relay(std::make_shared<Relay>())
 {
     // Calls queued to a context that is gone are never run; release their
@@ -117,32 +118,36 @@ int EventSink::waiting() const
 // A blocking queued call like RunOnWindowThread's (direct on the window
 // thread itself, delivered by nested event loops as well), but one that
 // Detach() can release: a thread waits only while its call may still run.
+// The queued call may be discarded unrun when the window context is
+// destroyed; the destroyed() connection detaches the sink first.
 void EventSink::deliver(std::function<void()> call)
 {
     const std::shared_ptr<Relay> relay = m_relay;
-    if (QThread::currentThread() == m_context->thread()) {
-        if (!isDetached())
-            call();
+    std::unique_lock lock(relay->mutex);
+    // Checked first: once detached, the window context may be gone.
+    if (relay->detached)
+        return;
+    if (QThread::currentThread() == m_windowThread) {
+        lock.unlock();
+        call();
         return;
     }
     const auto trip = std::make_shared<Trip>();
     auto run = [relay, trip, call = std::move(call)] {
         {
-            std::lock_guard lock(relay->mutex);
+            std::lock_guard runLock(relay->mutex);
             if (relay->detached)
                 return;
             trip->started = true;
         }
         call();
-        std::lock_guard lock(relay->mutex);
+        std::lock_guard runLock(relay->mutex);
         trip->finished = true;
         relay->changed.notify_all();
     };
-    // The lock is held while posting so that the window thread's first lock
-    // orders everything this thread wrote before the call.
-    std::unique_lock lock(relay->mutex);
-    if (relay->detached)
-        return;
+    // Posted with the lock held, so that the window thread's first lock
+    // orders everything this thread wrote before the call (also for
+    // ThreadSanitizer, which cannot see Qt's own event queue).
     if (!QMetaObject::invokeMethod(m_context, std::move(run), Qt::QueuedConnection))
         return;
     // A call that has started runs to its end: the handler reads the

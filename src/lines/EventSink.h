@@ -7,6 +7,7 @@
 
 class LineEventHandler;
 class QObject;
+class QThread;
 
 // The callback object handed to the engine. Its 20 slots keep the places
 // and argument counts that engines call by position; only OnEvent does work.
@@ -58,5 +59,6 @@ private:
 
     LineEventHandler* m_handler;
     QObject* m_context;
+    QThread* m_windowThread;
     std::shared_ptr<Relay> m_relay;
 };
