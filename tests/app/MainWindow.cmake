@@ -18,3 +18,6 @@ add_dependencies(EndToEndTest PhoneFlashEngine simbus record_seed)
 foreach(_t MainDialogShellTest MainDialogLinesTest MainDialogCommandsTest)
   add_dependencies(${_t} record_seed)
 endforeach()
+station_test(DialogTemplateTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/DialogTemplateTest.cpp
+  LIBS station_app)
