@@ -27,5 +27,5 @@ ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== ThreadSanitizer (engine boundary and line workers) =="
 build build-tsan -DSTATION_SANITIZE=thread -DSTATION_BENCHMARKS=OFF
-TSAN_OPTIONS="suppressions=$root/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1" \
+TSAN_OPTIONS="suppressions=$root/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1:die_after_fork=0" \
   ctest --test-dir build-tsan --output-on-failure -L tsan -j"$jobs"

@@ -31,11 +31,6 @@ namespace {
 
 const QString kVersionLabel = QStringLiteral("Vintrel_RT40K_USV1.00.00");
 
-QString lookup(const char* key)
-{
-    return LanguageText::instance().Lookup(key);
-}
-
 // Texts that the info labels colour, compared whole.
 bool isSuccessText(const QString& text)
 {
@@ -195,7 +190,7 @@ void MainDialog::RunSecondInstancePath()
 {
     if (!StationConfig::ReadRunFlag()) {
         StationConfig::WriteRunFlag(true);
-        m_prompter.warn(lookup("IDC_EXE_INFO_EXERUNNING"));
+        m_prompter.warn(Text("IDC_EXE_INFO_EXERUNNING"));
         StationConfig::WriteRunFlag(false);
     }
     m_instance.reset();
@@ -264,26 +259,26 @@ void MainDialog::ApplyLocalisedTexts()
     };
     for (const auto& [key, id] : captions) {
         QWidget* widget = control(id);
-        const QString text = lookup(key);
+        const QString text = Text(key);
         if (auto* button = qobject_cast<QPushButton*>(widget))
             button->setText(text);
         else if (auto* caption = qobject_cast<QLabel*>(widget))
             caption->setText(text);
         widget->setAccessibleName(text);
     }
-    const QString start = lookup("IDC_EXE_TXT_BTN_START");
+    const QString start = Text("IDC_EXE_TXT_BTN_START");
     for (LineRow& row : m_rows) {
         row.button->setText(start);
         row.button->setAccessibleName(start);
     }
     // Drop-downs first, then their entries; each keeps its command.
     const QList<QAction*> menus = m_menuBar->actions();
-    menus[0]->setText(lookup("IDC_EXE_MENU"));
-    menus[1]->setText(lookup("IDC_EXE_HELP"));
-    menuCommand(CmdPortConfig)->setText(lookup("IDC_EXE_PORT"));
-    menuCommand(CmdExport)->setText(lookup("IDC_EXE_EXCEL_EXPORT"));
-    menuCommand(CmdHelp)->setText(lookup("IDC_EXE_HELP"));
-    menuCommand(CmdAbout)->setText(lookup("IDC_EXE_ABOUT"));
+    menus[0]->setText(Text("IDC_EXE_MENU"));
+    menus[1]->setText(Text("IDC_EXE_HELP"));
+    menuCommand(CmdPortConfig)->setText(Text("IDC_EXE_PORT"));
+    menuCommand(CmdExport)->setText(Text("IDC_EXE_EXCEL_EXPORT"));
+    menuCommand(CmdHelp)->setText(Text("IDC_EXE_HELP"));
+    menuCommand(CmdAbout)->setText(Text("IDC_EXE_ABOUT"));
 }
 
 void MainDialog::BindPorts()
@@ -358,6 +353,19 @@ bool MainDialog::AnyLineBusy() const
     return false;
 }
 
+bool MainDialog::RefusedWhileBusy()
+{
+    if (!AnyLineBusy())
+        return false;
+    m_prompter.warn(Text("IDC_EXE_INFO_RUNNING"));
+    return true;
+}
+
+QString MainDialog::Text(const char* key)
+{
+    return LanguageText::instance().Lookup(key);
+}
+
 bool MainDialog::lineTimerActive(int line) const
 {
     return m_lineTimers[size_t(line)]->isActive();
@@ -371,10 +379,8 @@ void MainDialog::closeEvent(QCloseEvent* event)
 
 void MainDialog::RequestClose()
 {
-    if (AnyLineBusy()) {
-        m_prompter.warn(lookup("IDC_EXE_INFO_RUNNING"));
+    if (RefusedWhileBusy())
         return;
-    }
     if (StationConfig::ReadRunFlag()) {
         m_prompter.warn(QStringLiteral("The tool is running ..."));
         return;

@@ -134,6 +134,9 @@ private:
     void LogLineResult(int line, bool passed);
     void ApplyPortSelection(const std::array<QString, kLines>& selection);
     QString clockText() const;
+    // Shows the running message and returns true while any line runs.
+    bool RefusedWhileBusy();
+    static QString Text(const char* key);
 
     Services m_services;
     Prompter& m_prompter;

@@ -16,21 +16,14 @@
 
 namespace {
 
-QString lookup(const char* key)
-{
-    return LanguageText::instance().Lookup(key);
-}
-
 constexpr int kMaxPathLength = 259;
 
 } // namespace
 
 void MainDialog::OnVersionDirectory()
 {
-    if (AnyLineBusy()) {
-        m_prompter.warn(lookup("IDC_EXE_INFO_RUNNING"));
+    if (RefusedWhileBusy())
         return;
-    }
     Prompter::FolderRequest request;
     request.title = QStringLiteral("Please select software version directory");
     request.startDir = m_versionReader->directory();
@@ -45,10 +38,8 @@ void MainDialog::OnVersionDirectory()
 
 void MainDialog::OnPortConfig()
 {
-    if (AnyLineBusy()) {
-        m_prompter.warn(lookup("IDC_EXE_INFO_RUNNING"));
+    if (RefusedWhileBusy())
         return;
-    }
     std::array<int32_t, PortConfigDialog::kMaxPorts> ports{};
     int32_t count = PortConfigDialog::kMaxPorts;
     m_engine.engine()->EnumeratePorts(ports.data(), &count);
@@ -77,22 +68,18 @@ void MainDialog::ApplyPortSelection(const std::array<QString, kLines>& selection
 
 void MainDialog::OnExportRecords()
 {
-    if (AnyLineBusy()) {
-        m_prompter.warn(lookup("IDC_EXE_INFO_RUNNING"));
+    if (RefusedWhileBusy())
         return;
-    }
     m_records->ExportRecords();
 }
 
 void MainDialog::OnClearCounters()
 {
-    if (AnyLineBusy()) {
-        m_prompter.warn(lookup("IDC_EXE_INFO_RUNNING"));
+    if (RefusedWhileBusy())
         return;
-    }
     Prompter::Message question;
     question.caption = QStringLiteral("Clean");
-    question.text = lookup("IDC_EXE_INFO_CLEAN");
+    question.text = Text("IDC_EXE_INFO_CLEAN");
     question.icon = Prompter::Icon::Question;
     question.buttons = Prompter::Buttons::YesNo;
     question.defaultAnswer = Prompter::Answer::No;

@@ -22,11 +22,6 @@
 
 namespace {
 
-QString lookup(const char* key)
-{
-    return LanguageText::instance().Lookup(key);
-}
-
 // "%d:%d" from ten seconds on, "%d:0%d" below; minutes are not limited.
 QString formatElapsed(int seconds)
 {
@@ -41,7 +36,7 @@ void MainDialog::StartLine(int line)
     if (!state.enabled)
         return;
     if (m_versionReader->directory().isEmpty()) {
-        m_prompter.warn(lookup("IDC_EXE_INFO_VERSIONPATHNULL"));
+        m_prompter.warn(Text("IDC_EXE_INFO_VERSIONPATHNULL"));
         return;
     }
     SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
@@ -70,12 +65,10 @@ void MainDialog::StartLine(int line)
 
 void MainDialog::StartAllLines()
 {
-    if (AnyLineBusy()) {
-        m_prompter.warn(lookup("IDC_EXE_INFO_RUNNING"));
+    if (RefusedWhileBusy())
         return;
-    }
     if (m_versionReader->directory().isEmpty()) {
-        m_prompter.warn(lookup("IDC_EXE_INFO_VERSIONPATHNULL"));
+        m_prompter.warn(Text("IDC_EXE_INFO_VERSIONPATHNULL"));
         return;
     }
     for (int line = 0; line < kLines; ++line)
@@ -131,7 +124,7 @@ void MainDialog::RefreshPorts(int offer)
                 SetLineItem(LINE_ITEM_IMEI, line, TextCodec::decode(state.device.imei));
                 SetLineItem(LINE_ITEM_VERSION, line, TextCodec::decode(state.device.displayVersion));
                 SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("1"));
-                SetLineItem(LINE_ITEM_INFO, line, lookup("IDC_EXE_INFO_CLICKSTARTBTN"));
+                SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_CLICKSTARTBTN"));
                 SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("1"));
                 state.enabled = 1;
                 state.devicePresent = 1;
@@ -142,7 +135,7 @@ void MainDialog::RefreshPorts(int offer)
             SetLineItem(LINE_ITEM_IMEI, line, QString());
             SetLineItem(LINE_ITEM_VERSION, line, QString());
             SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
-            SetLineItem(LINE_ITEM_INFO, line, lookup("IDC_EXE_INFO_NODEVICE"));
+            SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_NODEVICE"));
             SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
             SetLineItem(LINE_ITEM_ELAPSED, line, QStringLiteral("0:00"));
             SetLineProgress(0, line);
@@ -152,7 +145,7 @@ void MainDialog::RefreshPorts(int offer)
             SetLineItem(LINE_ITEM_IMEI, line, QString());
             SetLineItem(LINE_ITEM_VERSION, line, QString());
             SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
-            SetLineItem(LINE_ITEM_INFO, line, lookup("IDC_EXE_INFO_PHONEINARMMODE"));
+            SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_PHONEINARMMODE"));
             SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
             state.enabled = 0;
         }
@@ -204,11 +197,11 @@ void MainDialog::OnLineResult(const int32_t* code, int line)
     StopLine(line);
     const bool passed = *code == 0;
     if (passed) {
-        SetLineItem(LINE_ITEM_INFO, line, lookup("IDC_EXE_INFO_DOWNLOADSUCC"));
+        SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_DOWNLOADSUCC"));
         SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("3"));
         SetLineItem(LINE_ITEM_VERSION, line, TextCodec::decode(m_versionReader->displayVersion()));
     } else {
-        SetLineItem(LINE_ITEM_INFO, line, lookup("IDC_EXE_INFO_DOWNLOADFAIL"));
+        SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_DOWNLOADFAIL"));
         SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("4"));
     }
     m_counters->UpdateCounters(passed, false, clockText());
@@ -233,7 +226,7 @@ void MainDialog::StartVersionReader()
 {
     m_versionReader->setOpenFailureHandler([this] { ShowVersionFileError(); });
     m_versionReader->start();
-    m_verifier = std::make_unique<LineVerifier>(*m_versionReader, m_skipVerification, &lookup,
+    m_verifier = std::make_unique<LineVerifier>(*m_versionReader, m_skipVerification, &MainDialog::Text,
                                                 m_services.versionWait);
 }
 
