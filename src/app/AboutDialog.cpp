@@ -34,7 +34,6 @@ AboutDialog::AboutDialog(const QIcon& icon, QWidget* parent)
     auto* version = qobject_cast<QLabel*>(widgets[1]);
     version->setTextFormat(Qt::PlainText);
     version->setText(QStringLiteral("Vintrel_RT40K_USV1.00.00"));
-    version->setAccessibleName(version->text());
     auto* ok = qobject_cast<QPushButton*>(widgets[2]);
     ok->setAutoDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -109,7 +109,6 @@ QWidget* DialogTemplate::create(const ControlSpec& spec, QWidget* parent, QPoint
     widget->setGeometry(rect);
     if (spec.id != 0)
         nameControl(widget, spec.id);
-    widget->setAccessibleName(spec.text);
     widget->setVisible(!spec.hidden);
     return widget;
 }

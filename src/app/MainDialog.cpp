@@ -139,6 +139,7 @@ void MainDialog::setupLineRow(int line, const std::vector<QWidget*>& widgets)
     row.imei = qobject_cast<QLabel*>(widgets[8]);
     row.version = qobject_cast<QLabel*>(widgets[9]);
     row.badge->setPixmap(BadgeImages::picture(BADGE_OPEN));
+    row.badge->setAccessibleName(BadgeImages::word(BADGE_OPEN));
     connect(row.button, &QPushButton::clicked, this, [this, line] { StartLine(line); });
 }
 
@@ -264,13 +265,10 @@ void MainDialog::ApplyLocalisedTexts()
             button->setText(text);
         else if (auto* caption = qobject_cast<QLabel*>(widget))
             caption->setText(text);
-        widget->setAccessibleName(text);
     }
     const QString start = Text("IDC_EXE_TXT_BTN_START");
-    for (LineRow& row : m_rows) {
+    for (LineRow& row : m_rows)
         row.button->setText(start);
-        row.button->setAccessibleName(start);
-    }
     // Drop-downs first, then their entries; each keeps its command.
     const QList<QAction*> menus = m_menuBar->actions();
     menus[0]->setText(Text("IDC_EXE_MENU"));
