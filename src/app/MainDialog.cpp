@@ -174,6 +174,7 @@ bool MainDialog::OnInitDialog()
         RunSecondInstancePath();
         return false;
     }
+    m_records->RemoveStaleTemporaries();
     m_clockTimer->start();
     ResetLines();
     LoadCounters();

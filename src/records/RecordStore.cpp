@@ -90,7 +90,6 @@ RecordStore::RecordStore(Prompter& prompter, QString recordFilePath, QString dat
     , m_workingCopyPath(dataDir + QStringLiteral("rqvtcsv123.ds.dll"))
     , m_stationId(std::move(stationId))
 {
-    removeStaleTemporaries();
     if (!QFileInfo::exists(m_workingCopyPath))
         LocateRecordFile();
 }
@@ -106,8 +105,8 @@ RecordStore::~RecordStore()
 }
 
 // A process killed while it replaced the log leaves its temporary file
-// behind; one station runs one instance, so none of them is still in use.
-void RecordStore::removeStaleTemporaries() const
+// behind; the caller is the station's only instance, so none is in use.
+void RecordStore::RemoveStaleTemporaries() const
 {
     for (const QString& path : {m_workingCopyPath, m_scratchPath}) {
         const QFileInfo info(path);

@@ -51,6 +51,11 @@ public:
     const QString& workingCopyPath() const { return m_workingCopyPath; }
     const QString& scratchPath() const { return m_scratchPath; }
 
+    // Removes temporary files that a killed writer left beside the log.
+    // Only the station's one running instance may call it: another
+    // instance's write in progress would lose its temporary file.
+    void RemoveStaleTemporaries() const;
+
     // Off: every record takes the full decrypt and encrypt.
     void setFastAppend(bool enabled) { m_fastAppend = enabled; }
 
@@ -65,7 +70,6 @@ private:
     };
     static std::optional<FileStamp> stampOf(const QString& path);
 
-    void removeStaleTemporaries() const;
     bool isAsLastLeft() const;
     bool appendInPlace(const QByteArray& line);
     bool appendFull(const QByteArray& line);

@@ -178,6 +178,8 @@ TEST_F(MainDialogShell, SecondInstanceWarnsWithRunFlagUp)
 {
     SingleInstance first(QStringLiteral("Vintrel_RT40K_USV1.00.00"));
     ASSERT_FALSE(first.alreadyRunning());
+    // The running instance may be replacing its log right now.
+    m_data.write(QStringLiteral("rqvtcsv123.ds.dll.tmp-inuse"), "partial");
     m_prompter.expectMessage();
     bool flagWhileShown = false;
     m_prompter.onNextMessage([&](const Prompter::Message&) { flagWhileShown = StationConfig::ReadRunFlag(); });
@@ -187,6 +189,14 @@ TEST_F(MainDialogShell, SecondInstanceWarnsWithRunFlagUp)
     EXPECT_EQ(m_prompter.messageTexts(), QStringList{text("IDC_EXE_INFO_EXERUNNING")});
     EXPECT_EQ(s_exitStatus, 0);
     EXPECT_FALSE(m_window->isVisible());
+    EXPECT_TRUE(m_data.exists(QStringLiteral("rqvtcsv123.ds.dll.tmp-inuse")));
+}
+
+TEST_F(MainDialogShell, FirstInstanceRemovesTemporariesOfAKilledWriter)
+{
+    m_data.write(QStringLiteral("rqvtcsv123.ds.dll.tmp-killed"), "partial");
+    ASSERT_TRUE(open());
+    EXPECT_FALSE(m_data.exists(QStringLiteral("rqvtcsv123.ds.dll.tmp-killed")));
 }
 
 TEST_F(MainDialogShell, SecondInstanceIsSilentWhileAnotherWarns)

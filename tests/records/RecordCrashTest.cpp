@@ -121,6 +121,7 @@ TEST_F(RecordCrashTest, KilledWriterLeavesWholeLogWithEveryStoredRecord)
     }
     ScriptedPrompter prompter;
     RecordStore store(prompter, recordFile(), dataDir(), QString(), false);
+    store.RemoveStaleTemporaries();
     ASSERT_TRUE(store.AppendRecord([] {
         LineRecord r;
         r.passed = true;
