@@ -16,7 +16,8 @@
 
 namespace {
 
-constexpr int kMaxPathLength = 259;
+// config.ini keeps at most this much of the version directory.
+constexpr int kMaxPathBytes = 4000;
 
 } // namespace
 
@@ -27,9 +28,14 @@ void MainDialog::OnVersionDirectory()
     Prompter::FolderRequest request;
     request.title = QStringLiteral("Please select software version directory");
     request.startDir = m_versionReader->directory();
-    const QString chosen = m_prompter.chooseFolder(request).left(kMaxPathLength);
+    const QString chosen = m_prompter.chooseFolder(request);
     if (chosen.isEmpty())
         return;
+    // A cut path would name another directory: refuse it instead.
+    if (chosen.toUtf8().size() > kMaxPathBytes) {
+        m_prompter.warn(QStringLiteral("The path has invalid character,please input again!"));
+        return;
+    }
     m_versionField->setText(chosen);
     StationConfig::WriteVersionPath(chosen);
     m_versionReader->chooseDirectory(chosen);

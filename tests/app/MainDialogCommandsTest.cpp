@@ -77,6 +77,19 @@ TEST_F(MainDialogCommands, CancelledChoiceChangesNothing)
     EXPECT_EQ(m_engine.reloads(), 0);
 }
 
+TEST_F(MainDialogCommands, TooLongADirectoryIsRefusedNotCut)
+{
+    ASSERT_TRUE(open());
+    const QByteArray before = config();
+    m_prompter.expectFolder(QStringLiteral("/") + QString(4100, QLatin1Char('d')));
+    m_prompter.expectMessage();
+    m_window->OnVersionDirectory();
+    EXPECT_EQ(m_prompter.messageTexts(), QStringList{QStringLiteral("The path has invalid character,please input again!")});
+    EXPECT_TRUE(versionField()->text().isEmpty());
+    EXPECT_EQ(config(), before);
+    EXPECT_EQ(m_engine.reloads(), 0);
+}
+
 TEST_F(MainDialogCommands, CommandsAreRefusedWhileALineRuns)
 {
     plug(3);
