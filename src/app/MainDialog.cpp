@@ -180,7 +180,7 @@ bool MainDialog::OnInitDialog()
     LoadCounters();
     InitControls();
     StartVersionReader();
-    if (!m_services.loadEngine(m_engine, this, this)) {
+    if (!m_services.loadEngine(m_engine, this, &m_callContext)) {
         m_prompter.warn(QStringLiteral("Load dll failed!"));
         return false;
     }
@@ -294,7 +294,7 @@ void MainDialog::SetLineItem(int kind, int line, const QString& text)
     if (line < 0 || line >= kLines)
         return;
     if (QThread::currentThread() != thread()) {
-        RunOnWindowThread(this, [this, kind, line, text] { SetLineItem(kind, line, text); });
+        RunOnWindowThread(&m_callContext, [this, kind, line, text] { SetLineItem(kind, line, text); });
         return;
     }
     const LineRow& row = m_rows[size_t(line)];
@@ -392,11 +392,11 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event)
 {
     // The window is worked with the mouse only: keys bound for it or its
     // controls are dropped. Alt combinations stay with the system.
-    const QEvent::Type type = event->type();
-    if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride)
-        return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || (widget != this && !isAncestorOf(widget)))
+        return false;
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride)
         return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->modifiers() & Qt::AltModifier)

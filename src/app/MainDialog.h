@@ -138,6 +138,10 @@ private:
     bool RefusedWhileBusy();
     static QString Text(const char* key);
 
+    // Target of every call that another thread hands to the window thread.
+    // It is not a widget, so the key filter never looks at those calls,
+    // whose events Qt's queue carries between threads.
+    QObject m_callContext;
     Services m_services;
     Prompter& m_prompter;
     const Clock& m_clock;

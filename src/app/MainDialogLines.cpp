@@ -85,7 +85,7 @@ void MainDialog::RunLine(const LineJob& job)
     });
     if (!passed) {
         SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("4"));
-        RunOnWindowThread(this, [this, line] { StopLine(line); });
+        RunOnWindowThread(&m_callContext, [this, line] { StopLine(line); });
         return;
     }
     // The Port Config dialog cannot change the port while the line runs.
@@ -237,7 +237,7 @@ void MainDialog::ShowVersionFileError()
     auto dismissed = std::make_shared<std::promise<void>>();
     std::future<void> done = dismissed->get_future();
     QMetaObject::invokeMethod(
-        this,
+        &m_callContext,
         [this, dismissed] {
             Prompter::Message box;
             box.caption = QStringLiteral("Error");

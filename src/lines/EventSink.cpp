@@ -1,6 +1,7 @@
 #include "lines/EventSink.h"
 
 #include "lines/LineEventHandler.h"
+#include "lines/WindowThreadCall.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -9,10 +10,11 @@
 #include <condition_variable>
 #include <mutex>
 
-// What the sink shares with the calls it has queued to the window thread.
-// Queued calls hold it by reference count: they may outlive the sink.
+// What the sink shares with the calls it has queued to the window thread,
+// guarded by WindowCallMutex(): the queued call takes that lock before it
+// reads anything, its own captures included. Queued calls hold the relay by
+// reference count: they may outlive the sink.
 struct EventSink::Relay {
-    std::mutex mutex;
     std::condition_variable changed;
     bool detached = false;
     int waiting = 0;
@@ -39,7 +41,7 @@ EventSink::EventSink(LineEventHandler* handler, QObject* windowContext)
     // Calls queued to a context that is gone are never run; release their
     // waiting threads instead of leaving them blocked.
     QObject::connect(windowContext, &QObject::destroyed, [relay = m_relay] {
-        std::lock_guard lock(relay->mutex);
+        std::lock_guard lock(WindowCallMutex());
         relay->detached = true;
         relay->changed.notify_all();
     });
@@ -98,20 +100,20 @@ void EventSink::OnEvent(EngineEvent* event)
 
 void EventSink::Detach()
 {
-    std::lock_guard lock(m_relay->mutex);
+    std::lock_guard lock(WindowCallMutex());
     m_relay->detached = true;
     m_relay->changed.notify_all();
 }
 
 bool EventSink::isDetached() const
 {
-    std::lock_guard lock(m_relay->mutex);
+    std::lock_guard lock(WindowCallMutex());
     return m_relay->detached;
 }
 
 int EventSink::waiting() const
 {
-    std::lock_guard lock(m_relay->mutex);
+    std::lock_guard lock(WindowCallMutex());
     return m_relay->waiting;
 }
 
@@ -123,7 +125,7 @@ int EventSink::waiting() const
 void EventSink::deliver(std::function<void()> call)
 {
     const std::shared_ptr<Relay> relay = m_relay;
-    std::unique_lock lock(relay->mutex);
+    std::unique_lock lock(WindowCallMutex());
     // Checked first: once detached, the window context may be gone.
     if (relay->detached)
         return;
@@ -135,13 +137,13 @@ void EventSink::deliver(std::function<void()> call)
     const auto trip = std::make_shared<Trip>();
     auto run = [relay, trip, call = std::move(call)] {
         {
-            std::lock_guard runLock(relay->mutex);
+            std::lock_guard runLock(WindowCallMutex());
             if (relay->detached)
                 return;
             trip->started = true;
         }
         call();
-        std::lock_guard runLock(relay->mutex);
+        std::lock_guard runLock(WindowCallMutex());
         trip->finished = true;
         relay->changed.notify_all();
     };
