@@ -37,7 +37,7 @@ QFont DialogTemplate::dialogFont(int pointSize)
 {
     const QString songTi = QStringLiteral("宋体");
     if (QFont::substitutes(songTi).isEmpty())
-        QFont::insertSubstitutions(songTi, {QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"),
+        QFont::insertSubstitutions(songTi, {QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei Mono"), QStringLiteral("WenQuanYi Zen Hei"),
                                             QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans CJK")});
     QFont font(songTi, pointSize);
     font.setStyleHint(QFont::SansSerif);
