@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPalette>
 
@@ -31,12 +32,18 @@ QPixmap draw(int badge)
     // The grey face of the pictures takes the dialog face colour.
     pixmap.fill(QApplication::palette().color(QPalette::Window));
     QPainter painter(&pixmap);
+    // The largest bold face up to 11 pixels in which the word fits.
+    const QString text = QString::fromLatin1(kLooks[size_t(badge)].word);
     QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(11);
     font.setBold(true);
+    for (int size = 11; size > 6; --size) {
+        font.setPixelSize(size);
+        if (QFontMetrics(font).horizontalAdvance(text) <= kWidth - 2)
+            break;
+    }
     painter.setFont(font);
     painter.setPen(QColor(kLooks[size_t(badge)].colour));
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, QString::fromLatin1(kLooks[size_t(badge)].word));
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, text);
     return pixmap;
 }
 } // namespace

@@ -1,3 +1,4 @@
+#include "app/BadgeImages.h"
 #include "app/DialogTemplate.h"
 #include "app/MainWindowLayout.h"
 #include "app/QtPrompter.h"
@@ -57,4 +58,19 @@ TEST(QtPrompter, FiltersInTheStationsNotation)
               QStringLiteral("csv file(*.csv) (*.csv)"));
     EXPECT_EQ(QtPrompter::qtFilter(QStringLiteral("QVR Record File(*.sdi) | *.sdi; ||")),
               QStringLiteral("QVR Record File(*.sdi) (*.sdi)"));
+}
+
+TEST(BadgeImages, EveryWordFitsItsPicture)
+{
+    for (int badge = 0; badge < BadgeImages::Count; ++badge) {
+        const QImage image = BadgeImages::picture(badge).toImage();
+        ASSERT_EQ(image.size(), QSize(50, 16));
+        // The word's colour never touches the left or right edge: nothing is cut.
+        const QColor word = BadgeImages::colour(badge);
+        for (int y = 0; y < image.height(); ++y) {
+            EXPECT_NE(image.pixelColor(0, y), word) << badge;
+            EXPECT_NE(image.pixelColor(image.width() - 1, y), word) << badge;
+        }
+    }
+    EXPECT_TRUE(BadgeImages::picture(5).isNull());
 }
