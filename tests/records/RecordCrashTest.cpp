@@ -18,27 +18,12 @@ namespace {
 
 QByteArray lineFor(const QByteArray& imei)
 {
-    LineRecord r;
-    r.passed = true;
-    r.imei = imei;
-    r.versionStem = "ABC_";
-    r.deviceVersion = "ABC_V1.0";
-    r.packageVersion = "ABC_V1.1";
-    r.date = QStringLiteral("12/07/2026 09:35");
-    return FormatRecordLine(r, {}, QDateTime());
+    return FormatRecordLine(sampleRecord(imei), {}, QDateTime());
 }
 
-class RecordCrashTest : public ::testing::Test
+class RecordCrashTest : public RecordStation
 {
 protected:
-    void SetUp() override
-    {
-        QDir().mkpath(m_dir.file("station"));
-        QDir().mkpath(m_dir.file("data"));
-        writeEncrypted(recordFile(), kTitle);
-    }
-    QString recordFile() const { return m_dir.file("station/RecordCSV.sdi"); }
-    QString dataDir() const { return m_dir.file("data/"); }
 
     // Runs one child, kills it at a random moment and collects the numbers
     // that it reported stored.
@@ -100,7 +85,6 @@ protected:
             EXPECT_TRUE(whole.contains(imei)) << "reported stored but missing: " << imei.toStdString();
     }
 
-    TempDir m_dir;
     QSet<QByteArray> m_stored;
     QSet<QByteArray> m_torn;
 };
@@ -122,16 +106,7 @@ TEST_F(RecordCrashTest, KilledWriterLeavesWholeLogWithEveryStoredRecord)
     ScriptedPrompter prompter;
     RecordStore store(prompter, recordFile(), dataDir(), QString(), false);
     store.RemoveStaleTemporaries();
-    ASSERT_TRUE(store.AppendRecord([] {
-        LineRecord r;
-        r.passed = true;
-        r.imei = "FINAL";
-        r.versionStem = "ABC_";
-        r.deviceVersion = "ABC_V1.0";
-        r.packageVersion = "ABC_V1.1";
-        r.date = QStringLiteral("12/07/2026 09:35");
-        return r;
-    }()));
+    ASSERT_TRUE(store.AppendRecord(sampleRecord("FINAL")));
     const QByteArray plain = decrypted(dataDir() + "rqvtcsv123.ds.dll");
     EXPECT_TRUE(plain.endsWith("\n" + lineFor("FINAL")));
     EXPECT_EQ(readAll(dataDir() + "rqvtcsv123.txt"), plain);

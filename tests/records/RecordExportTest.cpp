@@ -18,26 +18,12 @@ namespace {
 
 LineRecord makeRecord(const QByteArray& imei, bool passed)
 {
-    LineRecord r;
-    r.passed = passed;
-    r.imei = imei;
-    r.versionStem = "ABC_";
-    r.deviceVersion = "ABC_V1.0";
-    r.packageVersion = "ABC_V1.1";
-    r.date = QStringLiteral("12/07/2026 09:35");
-    return r;
+    return sampleRecord(imei, passed);
 }
 
-class RecordExportTest : public ::testing::Test
+class RecordExportTest : public RecordStation
 {
 protected:
-    void SetUp() override
-    {
-        QDir().mkpath(m_dir.file("station"));
-        QDir().mkpath(m_dir.file("data"));
-        writeEncrypted(recordFile(), kTitle);
-    }
-    QString recordFile() const { return m_dir.file("station/RecordCSV.sdi"); }
     std::unique_ptr<RecordStore> makeStore(const QString& stationId = {}, bool chinese = false)
     {
         return std::make_unique<RecordStore>(m_prompter, recordFile(), m_dir.file("data/"),
@@ -45,7 +31,6 @@ protected:
     }
     const Prompter::Message& lastMessage() const { return m_prompter.records().last().message; }
 
-    TempDir m_dir;
     ScriptedPrompter m_prompter;
 };
 

@@ -22,14 +22,7 @@ namespace {
 
 LineRecord makeRecord(int number, bool passed = true)
 {
-    LineRecord r;
-    r.passed = passed;
-    r.imei = "35678901234" + QByteArray::number(1000 + number);
-    r.versionStem = "ABC_";
-    r.deviceVersion = "ABC_V1.0";
-    r.packageVersion = "ABC_V1.1";
-    r.date = QStringLiteral("12/07/2026 09:35");
-    return r;
+    return sampleRecord("35678901234" + QByteArray::number(1000 + number), passed);
 }
 
 QByteArray lineOf(int number, bool passed = true)
@@ -38,23 +31,15 @@ QByteArray lineOf(int number, bool passed = true)
 }
 
 // A station folder with the installed record file and an empty data folder.
-class RecordStoreTest : public ::testing::Test
+class RecordStoreTest : public RecordStation
 {
 protected:
-    void SetUp() override
-    {
-        QDir().mkpath(m_dir.file("station"));
-        QDir().mkpath(m_dir.file("data"));
-        writeEncrypted(recordFile(), kTitle);
-    }
     void TearDown() override
     {
         FileOps::clearFaults();
         ProcessEnd::setHandler(nullptr);
     }
 
-    QString recordFile() const { return m_dir.file("station/RecordCSV.sdi"); }
-    QString dataDir() const { return m_dir.file("data/"); }
     std::unique_ptr<RecordStore> makeStore(bool chinese = false)
     {
         return std::make_unique<RecordStore>(m_prompter, recordFile(), dataDir(), QString(), chinese);
@@ -62,7 +47,6 @@ protected:
     QByteArray workingPlain() const { return decrypted(dataDir() + "rqvtcsv123.ds.dll"); }
     QByteArray scratch() const { return readAll(dataDir() + "rqvtcsv123.txt"); }
 
-    TempDir m_dir;
     ScriptedPrompter m_prompter;
 };
 
