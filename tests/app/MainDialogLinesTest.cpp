@@ -54,6 +54,14 @@ protected:
         return waitFor([&] { return !m_window->versionReader().internalVersion().isEmpty(); });
     }
     QString counts() const { return label(IdSuccessCounts)->text() + QLatin1Char(' ') + label(IdTotalCounts)->text(); }
+    // Downloads wait at the gate, then pass.
+    void holdDownloads(Gate& gate)
+    {
+        m_engine.setDownload([&gate](ScriptedEngine& e, int line, int) {
+            gate.wait();
+            e.result(line, 0);
+        });
+    }
 };
 
 TEST_F(MainDialogLines, ReadyDeviceIsOfferedAtStart)
@@ -136,10 +144,7 @@ TEST_F(MainDialogLines, StartAllStartsOnlyEnabledLinesAndRefusesWhileRunning)
     m_engine.removeDevice(4);
     m_engine.deviceChanged();
     Gate gate;
-    m_engine.setDownload([&](ScriptedEngine& e, int line, int) {
-        gate.wait();
-        e.result(line, 0);
-    });
+    holdDownloads(gate);
     m_window->StartAllLines();
     EXPECT_EQ(badge(0), QStringLiteral("RUNNING"));
     EXPECT_EQ(badge(1), QStringLiteral("OPEN"));
@@ -160,10 +165,7 @@ TEST_F(MainDialogLines, OnlyTheHiddenEighthLineMakesTheWindowBusy)
     ASSERT_TRUE(open());
     EXPECT_FALSE(m_window->AnyLineBusy());
     Gate gate;
-    m_engine.setDownload([&](ScriptedEngine& e, int line, int) {
-        gate.wait();
-        e.result(line, 0);
-    });
+    holdDownloads(gate);
     m_window->StartLine(7);
     EXPECT_TRUE(m_window->AnyLineBusy());
     m_prompter.expectMessage();
@@ -237,10 +239,7 @@ TEST_F(MainDialogLines, ElapsedTimeFormat)
 {
     ASSERT_TRUE(openReady());
     Gate gate;
-    m_engine.setDownload([&](ScriptedEngine& e, int line, int) {
-        gate.wait();
-        e.result(line, 0);
-    });
+    holdDownloads(gate);
     m_window->StartLine(0);
     const std::pair<int, const char*> cases[] = {{9, "0:09"}, {10, "0:10"}, {60, "1:00"}, {600, "10:00"}, {3700, "61:40"}};
     int ticks = 0;
