@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QTimer>
 
@@ -60,6 +61,20 @@ TEST_F(MainDialogCommands, ChoosingADirectoryStoresAnnouncesAndReadsIt)
     m_window->OnVersionDirectory();
     EXPECT_EQ(m_prompter.records().last().folder.startDir, package);
     ASSERT_TRUE(waitFor([&] { return m_window->versionReader().internalVersion() == "ABC_DE_INT_V2.4"; }));
+}
+
+TEST_F(MainDialogCommands, UnreadableVersionFileIsReportedByTheWindow)
+{
+    // A folder named system.img opens but cannot be read, also for root.
+    QDir().mkpath(m_station.file(QStringLiteral("broken/system.img")));
+    writeConfig("[GET_DLL_Setting]\nITEM_VERSIONFILE_PATH=" + m_station.file(QStringLiteral("broken")).toUtf8() + "\n");
+    m_prompter.expectMessage();
+    ASSERT_TRUE(open());
+    ASSERT_TRUE(waitFor([&] { return m_prompter.pending() == 0; }));
+    const Prompter::Message& box = m_prompter.records().constFirst().message;
+    EXPECT_EQ(box.caption, QStringLiteral("Error"));
+    EXPECT_EQ(box.text, QStringLiteral("can't open version file!"));
+    EXPECT_FALSE(box.ownedByWindow);
 }
 
 TEST_F(MainDialogCommands, CancelledChoiceChangesNothing)
