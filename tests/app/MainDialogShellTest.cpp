@@ -220,6 +220,19 @@ TEST_F(MainDialogShell, MissingEngineEndsSetUpBeforeAnyScan)
     EXPECT_EQ(m_engine.queries(), 0);
 }
 
+TEST_F(MainDialogShell, MissingRecordFileIsAskedForBeforeTheWindow)
+{
+    QFile::remove(m_station.file(QStringLiteral("RecordCSV.sdi")));
+    m_prompter.expectMessage();
+    m_prompter.expectOpenFile(QString()); // the operator cancels
+    ASSERT_TRUE(open());
+    ASSERT_EQ(m_prompter.records().size(), 2);
+    EXPECT_EQ(m_prompter.records()[0].message.text,
+              QStringLiteral("Fail to find 'RecordCSV.sdi',please select setup folder."));
+    EXPECT_EQ(m_prompter.records()[1].file.proposedName, QStringLiteral("RecordCSV.sdi"));
+    EXPECT_FALSE(m_data.exists(QStringLiteral("rqvtcsv123.ds.dll")));
+}
+
 namespace {
 QString g_opened;
 }

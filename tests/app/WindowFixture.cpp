@@ -2,6 +2,7 @@
 
 #include "platform/ProcessEnd.h"
 #include "platform/StationPaths.h"
+#include "platform/SystemLocale.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -35,6 +36,7 @@ void WindowFixture::SetUp()
     StationPaths::overrideExecutableDir(m_station.path());
     StationPaths::overrideDataDir(m_data.path());
     StationPaths::overrideRuntimeDir(m_runtime.path());
+    SystemLocale::overrideLocale("en_US"); // the store's own messages follow the locale
     const QString res = QStringLiteral(STATION_TEST_DATA "/../../res/");
     m_station.write(QStringLiteral("lang/LAN_ENG.ini"), readFile(res + QStringLiteral("lang/LAN_ENG.ini")));
     m_station.write(QStringLiteral("lang/LAN_CHN.ini"), readFile(res + QStringLiteral("lang/LAN_CHN.ini")));
@@ -57,6 +59,7 @@ void WindowFixture::TearDown()
     StationPaths::overrideExecutableDir(QString());
     StationPaths::overrideDataDir(QString());
     StationPaths::overrideRuntimeDir(QString());
+    SystemLocale::overrideLocale("");
     LanguageText::setInstance(nullptr);
 }
 
