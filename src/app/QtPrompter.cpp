@@ -1,6 +1,5 @@
 #include "app/QtPrompter.h"
 
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -93,5 +92,5 @@ QString QtPrompter::chooseFolder(const FolderRequest& request)
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+    return dialog.selectedFiles().constFirst();
 }
