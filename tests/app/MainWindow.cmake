@@ -14,7 +14,7 @@ station_test(MainDialogCommandsTest
 station_test(EndToEndTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp ${_window_support}
   LIBS station_app LABELS tsan)
-add_dependencies(EndToEndTest PhoneFlashEngine simbus record_seed)
+add_dependencies(EndToEndTest SimEngine simbus record_seed)
 foreach(_t MainDialogShellTest MainDialogLinesTest MainDialogCommandsTest)
   add_dependencies(${_t} record_seed)
 endforeach()

@@ -10,10 +10,10 @@ station_test(SimEngineTest
           ../lines/RecordingHandler.cpp ../lines/RecordingHandler.h
   LIBS station_lines
   LABELS tsan)
-add_dependencies(SimEngineTest PhoneFlashEngine)
+add_dependencies(SimEngineTest SimEngine)
 
 station_test(SimbusTest
   SOURCES SimbusTest.cpp EngineStation.cpp EngineStation.h
           ../lines/RecordingHandler.cpp ../lines/RecordingHandler.h
   LIBS station_lines)
-add_dependencies(SimbusTest PhoneFlashEngine simbus)
+add_dependencies(SimbusTest SimEngine simbus)
