@@ -17,3 +17,17 @@ station_test(SimbusTest
           ../lines/RecordingHandler.cpp ../lines/RecordingHandler.h
   LIBS station_lines)
 add_dependencies(SimbusTest SimEngine simbus)
+
+# The fastboot engine: protocol, sparse pieces, and the built library against
+# emulated devices.
+station_test(FastbootProtocolTest
+  SOURCES FastbootProtocolTest.cpp ScriptedFastbootServer.cpp ScriptedFastbootServer.h
+  LIBS fastboot_core)
+
+station_test(FastbootEngineTest
+  SOURCES FastbootEngineTest.cpp FastbootStation.cpp FastbootStation.h
+          ScriptedFastbootServer.cpp ScriptedFastbootServer.h
+          ../lines/RecordingHandler.cpp ../lines/RecordingHandler.h
+  LIBS station_lines fbdevice_core
+  LABELS tsan)
+add_dependencies(FastbootEngineTest FastbootEngine)
