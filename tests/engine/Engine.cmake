@@ -31,3 +31,9 @@ station_test(FastbootEngineTest
   LIBS station_lines fbdevice_core
   LABELS tsan)
 add_dependencies(FastbootEngineTest FastbootEngine)
+
+station_test(SparsePiecesTest SOURCES SparsePiecesTest.cpp LIBS fastboot_core)
+target_compile_definitions(SparsePiecesTest PRIVATE STATION_TEST_SOURCE="${CMAKE_CURRENT_LIST_DIR}")
+
+# Skips with a message where Debian's fastboot command is missing.
+station_test(FastbootCommandTest SOURCES FastbootCommandTest.cpp LIBS fbdevice_core)
