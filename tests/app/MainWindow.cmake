@@ -21,3 +21,9 @@ endforeach()
 station_test(DialogTemplateTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/DialogTemplateTest.cpp
   LIBS station_app)
+
+# The window with the fastboot engine and emulated fastboot devices.
+station_test(FastbootEndToEndTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/FastbootEndToEndTest.cpp ${_window_support}
+  LIBS station_app fbdevice_core LABELS tsan)
+add_dependencies(FastbootEndToEndTest FastbootEngine record_seed)
