@@ -79,6 +79,13 @@ int32_t FastbootEngine::QueryDevice(int32_t, int32_t port, EngineText* info)
         std::string why;
         if (!Endpoint::parse(settings.endpointOf(port), &endpoint, &why))
             return -1;
+        {
+            // A device busy with a download serves no other connection; its
+            // lock is held while events go out, so it is not waited for.
+            std::lock_guard busy(m_busyMutex);
+            if (m_downloading.count(endpoint.text))
+                return -1;
+        }
         const PortLocks::Lock lock = m_locks.acquire(endpoint.text, kQueryTimeout);
         if (!lock.owns_lock())
             return -1;
@@ -125,9 +132,24 @@ int32_t FastbootEngine::Download(int32_t line, int32_t port)
             m_sink->raise(ENGINE_EVENT_MESSAGE, line, const_cast<char*>(text.c_str()));
         };
         const FastbootSettings settings = FastbootSettings::load(m_stationDir);
-        // The lock keeps the engine's own probes and queries off the device
-        // while it downloads; no other lock is held while events go out.
-        const PortLocks::Lock lock = m_locks.acquire(settings.endpointOf(port));
+        const std::string endpoint = settings.endpointOf(port);
+        {
+            std::lock_guard busy(m_busyMutex);
+            m_downloading.insert(endpoint);
+        }
+        struct Done
+        {
+            FastbootEngine* engine;
+            std::string endpoint;
+            ~Done()
+            {
+                std::lock_guard busy(engine->m_busyMutex);
+                engine->m_downloading.erase(engine->m_downloading.find(endpoint));
+            }
+        } done{this, endpoint};
+        // The endpoint's lock keeps the engine's own probes off the device
+        // while it downloads; queries see it busy without waiting for it.
+        const PortLocks::Lock lock = m_locks.acquire(endpoint);
         FlashJob job(settings, port, std::move(events));
         result = job.run();
     } catch (const std::exception& e) {

@@ -58,6 +58,8 @@ private:
     const std::string m_stationDir;
     std::shared_ptr<SinkHolder> m_sink;
     PortLocks m_locks;
+    std::mutex m_busyMutex;
+    std::multiset<std::string> m_downloading; // guarded by m_busyMutex
     PresenceMonitor m_monitor;
 };
 

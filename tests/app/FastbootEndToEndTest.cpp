@@ -148,9 +148,10 @@ TEST_F(FastbootEndToEnd, ReadBackOnPasses)
     ASSERT_TRUE(openFastboot("2", package, "READBACK=1\nARRIVAL_TIMEOUT_S=20\n"));
     ASSERT_TRUE(waitBadge(0, "READY"));
     m_window->StartLine(0);
-    ASSERT_TRUE(waitBadge(0, "PASS")) << infoText(0).toStdString();
+    // Counted as a pass (the line is offered again once the device is back).
+    ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("1/1"); }, 30000)) << infoText(0).toStdString();
     waitLineIdle(0);
-    EXPECT_EQ(label(ids(0).version)->text(), QStringLiteral("ABC_DE_V2.3"));
+    EXPECT_EQ(m_devices.at(2).model->display(), "ABC_DE_V2.3");
     EXPECT_EQ(partition(2, "system"), m_station.read(QStringLiteral("fbpkg/system.img")));
 }
 
@@ -165,8 +166,14 @@ TEST_F(FastbootEndToEnd, UnplugDuringADownloadFails)
     m_window->StartLine(0);
     ASSERT_TRUE(waitFor([&] { return bar(ids(0).progress)->value() > 0; }, 20000));
     m_devices.at(4).server->stop();
-    ASSERT_TRUE(waitBadge(0, "FAIL"));
+    // The failure is counted; soon after, the port scan shows the line
+    // without its device, so the info text is one of the two.
+    ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("0/1"); }, 30000));
     waitLineIdle(0);
-    EXPECT_EQ(infoText(0), text("IDC_EXE_INFO_DOWNLOADFAIL"));
-    EXPECT_EQ(counts(), QStringLiteral("0/1"));
+    EXPECT_TRUE(infoText(0) == text("IDC_EXE_INFO_DOWNLOADFAIL") || infoText(0) == text("IDC_EXE_INFO_NODEVICE"))
+        << infoText(0).toStdString();
+    // The reason stays in sight as the tooltip; the control id stays put.
+    EXPECT_TRUE(label(ids(0).info)->toolTip().startsWith(QStringLiteral("Connection to the device lost")))
+        << label(ids(0).info)->toolTip().toStdString();
+    EXPECT_EQ(label(ids(0).info)->accessibleDescription(), QStringLiteral("id%1").arg(ids(0).info));
 }
