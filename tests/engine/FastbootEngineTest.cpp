@@ -206,13 +206,19 @@ TEST_F(FastbootEngineTest, EachFailureHasItsCodeAndTheOtherLinesGoOn)
         a.silent = true;
         return a;
     });
-    station.writeConfig("PORT.5=" + QByteArray::fromStdString(silent.endpoint()) + "\r\nCOMMAND_TIMEOUT_S=1\r\n");
+    ScriptedFastbootServer garbage([](const std::string&) {
+        ScriptedFastbootServer::Answer a;
+        a.bytes = ScriptedFastbootServer::frame("HTTP/1.1 400 Bad Request");
+        return a;
+    });
+    station.writeConfig("PORT.5=" + QByteArray::fromStdString(silent.endpoint()) + "\r\nPORT.7="
+                        + QByteArray::fromStdString(garbage.endpoint()) + "\r\nCOMMAND_TIMEOUT_S=1\r\n");
     ASSERT_TRUE(station.load());
 
     std::vector<std::thread> lines;
-    for (int port = 1; port <= 6; ++port)
+    for (int port = 1; port <= 7; ++port)
         lines.emplace_back([&, port] { station.engine()->Download(port - 1, port); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return station.handler.count('R') == 6; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return station.handler.count('R') == 7; }, 60000));
     for (auto& t : lines)
         t.join();
 
@@ -226,7 +232,9 @@ TEST_F(FastbootEngineTest, EachFailureHasItsCodeAndTheOtherLinesGoOn)
     EXPECT_NE(station.lastMessage(4).find("stopped answering"), std::string::npos) << station.lastMessage(4);
     EXPECT_EQ(station.resultOf(5), FASTBOOT_RESULT_NO_DEVICE); // no PORT.6
     EXPECT_NE(station.lastMessage(5).find("PORT.6"), std::string::npos);
-    for (int line = 0; line < 6; ++line)
+    EXPECT_EQ(station.resultOf(6), FASTBOOT_RESULT_PROTOCOL_ERROR);
+    EXPECT_NE(station.lastMessage(6).find("HTTP/1.1 400"), std::string::npos) << station.lastMessage(6);
+    for (int line = 0; line < 7; ++line)
         EXPECT_EQ(station.handler.count('R', line), 1) << line;
     expectFlashed(3, "system", station.packageFile(QStringLiteral("system.img")));
 }
