@@ -2,9 +2,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
-#include "platform/ProcessEnd.h"
-#include "platform/Prompter.h"
-#include "platform/StationPaths.h"
+#include "records/RecordPrompts.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -43,8 +41,8 @@ void dropPlaceholder(const QString& path, bool placeholder)
 }
 } // namespace
 
-RecordCipher::RecordCipher(Prompter& prompter)
-    : m_prompter(prompter)
+RecordCipher::RecordCipher(RecordPrompts& prompts)
+    : m_prompts(prompts)
 {
 }
 
@@ -149,22 +147,7 @@ bool RecordCipher::convert(const QString& sourcePath, const QString& targetPath,
 
 void RecordCipher::FatalError(const QString& message)
 {
-    // The code of the failure itself; the boxes would overwrite errno.
+    // The code of the failure itself, read before anything else can change it.
     const int code = errno;
-    Prompter::Message box;
-    box.caption = StationPaths::applicationName();
-    box.icon = Prompter::Icon::None;
-    box.buttons = Prompter::Buttons::Ok;
-    box.ownedByWindow = false;
-    const QString texts[] = {
-        QStringLiteral("An error occurred in running the program. \n"),
-        message,
-        QString::asprintf("Error number %x.\n", unsigned(code)),
-        QStringLiteral("Program terminating"),
-    };
-    for (const QString& text : texts) {
-        box.text = text;
-        m_prompter.message(box);
-    }
-    ProcessEnd::endProcess(1);
+    m_prompts.FatalError(message, code);
 }

@@ -2,9 +2,8 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
-#include "platform/Prompter.h"
-#include "platform/StationPaths.h"
 #include "records/RecordCipher.h"
+#include "records/RecordPrompts.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,17 +80,20 @@ bool RecordStore::FileStamp::operator==(const FileStamp& other) const
         && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
 }
 
-RecordStore::RecordStore(Prompter& prompter, QString recordFilePath, QString dataDir,
+RecordStore::RecordStore(RecordPrompts& prompts, QString recordFilePath, QString dataDir,
                          QString stationId, bool chinese)
-    : m_prompter(prompter)
+    : m_prompts(prompts)
     , m_chinese(chinese)
     , m_recordFilePath(std::move(recordFilePath))
     , m_scratchPath(dataDir + QStringLiteral("rqvtcsv123.txt"))
     , m_workingCopyPath(dataDir + QStringLiteral("rqvtcsv123.ds.dll"))
     , m_stationId(std::move(stationId))
 {
-    if (!QFileInfo::exists(m_workingCopyPath))
-        LocateRecordFile();
+}
+
+bool RecordStore::SeedWorkingCopy()
+{
+    return QFileInfo::exists(m_workingCopyPath) || LocateRecordFile();
 }
 
 RecordStore::~RecordStore()
@@ -129,24 +131,7 @@ std::optional<RecordStore::FileStamp> RecordStore::stampOf(const QString& path)
 bool RecordStore::LocateRecordFile()
 {
     if (!QFileInfo::exists(m_recordFilePath)) {
-        Prompter::Message box;
-        box.caption = StationPaths::applicationName();
-        box.ownedByWindow = false; // may come before the main window exists
-        if (m_chinese) {
-            box.text = QStringLiteral("原始文件查找失败，请指定安装文件夹下'RecordCSV.sdi'文件路径.");
-            box.icon = Prompter::Icon::Exclamation;
-        } else {
-            box.text = QStringLiteral("Fail to find 'RecordCSV.sdi',please select setup folder.");
-            box.icon = Prompter::Icon::Information;
-        }
-        m_prompter.message(box);
-
-        Prompter::FileRequest request;
-        request.proposedName = QStringLiteral("RecordCSV.sdi");
-        request.filter = QStringLiteral("QVR Record File(*.sdi) | *.sdi; ||");
-        request.overwritePrompt = true;
-        request.ownedByWindow = false;
-        const QString chosen = m_prompter.openFile(request);
+        const QString chosen = m_prompts.AskForRecordFile(m_chinese);
         if (chosen.isEmpty())
             return false;
         m_recordFilePath = chosen;
@@ -168,7 +153,7 @@ bool RecordStore::OpenLog()
         return false;
     }
     m_busy = true;
-    RecordCipher cipher(m_prompter);
+    RecordCipher cipher(m_prompts);
     Rc4 endState(QByteArray{});
     if (cipher.DecryptToScratch(m_scratchPath, m_workingCopyPath, kPassPhrase, &endState))
         m_logFd = FileOps::open(QFile::encodeName(m_scratchPath).constData(), O_RDWR | O_APPEND | O_CLOEXEC);
@@ -192,7 +177,7 @@ bool RecordStore::closeLog(off_t restoreSize)
 {
     if (m_logFd < 0)
         return false;
-    RecordCipher cipher(m_prompter);
+    RecordCipher cipher(m_prompts);
     Rc4 endState(QByteArray{});
     const bool written =
         cipher.EncryptFromScratch(m_scratchPath, m_workingCopyPath, kPassPhrase, &endState);
@@ -293,7 +278,7 @@ void RecordStore::rebuildScratch()
 {
     m_busy = true;
     Rc4 endState(QByteArray{});
-    RecordCipher cipher(m_prompter);
+    RecordCipher cipher(m_prompts);
     const bool rebuilt =
         cipher.DecryptToScratch(m_scratchPath, m_workingCopyPath, kPassPhrase, &endState);
     m_busy = false;
@@ -328,39 +313,19 @@ bool RecordStore::ExportRecords()
     if (!QFileInfo::exists(m_workingCopyPath) && !LocateRecordFile())
         return false;
 
-    Prompter::FileRequest request;
-    request.proposedName = proposedExportName();
-    request.filter = QStringLiteral("csv file(*.csv) | *.csv; ||");
-    request.overwritePrompt = true;
-    request.ownedByWindow = false;
-    const QString target = m_prompter.saveFile(request);
+    const QString target = m_prompts.AskForExportFile(proposedExportName());
     if (target.isEmpty())
         return false;
 
     if (!OpenLog()) {
-        showExportResult(false);
+        m_prompts.ShowExportResult(false, m_chinese);
         return false;
     }
     CloseLog();
     if (!copyFileAtomically(m_scratchPath, target)) {
-        showExportResult(false);
+        m_prompts.ShowExportResult(false, m_chinese);
         return false;
     }
-    showExportResult(true);
+    m_prompts.ShowExportResult(true, m_chinese);
     return true;
-}
-
-void RecordStore::showExportResult(bool success)
-{
-    Prompter::Message box;
-    box.caption = StationPaths::applicationName();
-    if (success) {
-        box.text = m_chinese ? QStringLiteral("CSV文件导出成功!") : QStringLiteral("CSV file save success!");
-        box.icon = Prompter::Icon::Information;
-    } else {
-        box.text = m_chinese ? QStringLiteral("CSV格式记录文件导出失败!")
-                             : QStringLiteral("Export record CSV failed!");
-        box.icon = m_chinese ? Prompter::Icon::Exclamation : Prompter::Icon::Error;
-    }
-    m_prompter.message(box);
 }

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <optional>
 
-class Prompter;
+class RecordPrompts;
 
 // The encrypted download record log of the station: a working copy seeded
 // from the installed record file, its plain scratch copy, and the export.
@@ -29,12 +29,16 @@ class Prompter;
 class RecordStore final
 {
 public:
-    RecordStore(Prompter& prompter, QString recordFilePath, QString dataDir, QString stationId,
+    // Asks nothing: the owner calls SeedWorkingCopy() right after.
+    RecordStore(RecordPrompts& prompts, QString recordFilePath, QString dataDir, QString stationId,
                 bool chinese);
     ~RecordStore();
     RecordStore(const RecordStore&) = delete;
     RecordStore& operator=(const RecordStore&) = delete;
 
+    // When there is no working copy yet, makes one from the record file
+    // (LocateRecordFile); false when there is none after all.
+    bool SeedWorkingCopy();
     // Makes sure a working copy can be made, asking the operator for the
     // record file when it is missing; false when the operator cancels.
     bool LocateRecordFile();
@@ -77,9 +81,8 @@ private:
     void rebuildScratch();
     void remember(const Rc4& endState);
     void forget();
-    void showExportResult(bool success);
 
-    Prompter& m_prompter;
+    RecordPrompts& m_prompts;
     bool m_chinese;
     std::recursive_mutex m_lock;
     bool m_busy = false;
