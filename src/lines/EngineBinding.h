@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SharedLibrary.h"
+
 #include <QString>
 
 #include <memory>
@@ -50,7 +52,7 @@ public:
 private:
     void bind(FlashEngine* engine, LineEventHandler* handler, QObject* windowContext);
 
-    void* m_library = nullptr;
+    SharedLibrary m_library;
     FlashEngine* m_engine = nullptr;
     void (*m_destroy)(FlashEngine*) = nullptr;
     bool m_adopted = false;
