@@ -2,14 +2,12 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
+#include "platform/FileState.h"
 #include "records/RecordPrompts.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
@@ -19,19 +17,6 @@ namespace {
 constexpr qint64 kChunk = 64 * 1024;
 // Longer values are refused rather than cut.
 constexpr qsizetype kMaxPassPhrase = 99;
-
-// Gives an existing file the mode 0600, or creates it empty with that mode;
-// true when the file was there before.
-bool makePrivate(const QString& path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    if (::chmod(name.constData(), 0600) == 0)
-        return true;
-    const int fd = FileOps::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd >= 0)
-        FileOps::close(fd);
-    return false;
-}
 
 // A conversion that failed leaves no empty file where there was none.
 void dropPlaceholder(const QString& path, bool placeholder)
@@ -107,7 +92,7 @@ bool RecordCipher::convert(const QString& sourcePath, const QString& targetPath,
     // The plain log is for the station user only. The replacement keeps the
     // permission bits of the file it replaces, so that file is made private
     // (or created private) before any plain byte is written.
-    const bool placeholder = !encrypt && !makePrivate(targetPath);
+    const bool placeholder = !encrypt && !FileState::makePrivate(targetPath);
     AtomicFile target(targetPath);
     if (!target.open()) {
         FatalError(encrypt ? QStringLiteral("Error opening destination ciphertext file!")

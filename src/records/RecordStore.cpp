@@ -2,16 +2,13 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
+#include "platform/FileState.h"
 #include "records/RecordCipher.h"
 #include "records/RecordPrompts.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <utility>
 
@@ -48,7 +45,7 @@ QByteArray lineEndNeeded(int fd, off_t size)
     if (size <= 0)
         return {};
     char last = 0;
-    if (::pread(fd, &last, 1, size - 1) != 1)
+    if (!FileState::byteAt(fd, size - 1, &last))
         return "\r\n";
     if (last == '\n')
         return {};
@@ -67,18 +64,7 @@ void cutBack(int fd, off_t size)
     FileOps::fdatasync(fd);
 }
 
-off_t sizeOf(int fd)
-{
-    struct stat st{};
-    return ::fstat(fd, &st) == 0 ? st.st_size : -1;
-}
 } // namespace
-
-bool RecordStore::FileStamp::operator==(const FileStamp& other) const
-{
-    return device == other.device && inode == other.inode && size == other.size
-        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
-}
 
 RecordStore::RecordStore(RecordPrompts& prompts, QString recordFilePath, QString dataDir,
                          QString stationId, bool chinese)
@@ -120,14 +106,6 @@ void RecordStore::RemoveStaleTemporaries() const
     }
 }
 
-std::optional<RecordStore::FileStamp> RecordStore::stampOf(const QString& path)
-{
-    struct stat st{};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return std::nullopt;
-    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
-}
-
 bool RecordStore::LocateRecordFile()
 {
     if (!QFileInfo::exists(m_recordFilePath)) {
@@ -156,7 +134,7 @@ bool RecordStore::OpenLog()
     RecordCipher cipher(m_prompts);
     Rc4 endState(QByteArray{});
     if (cipher.DecryptToScratch(m_scratchPath, m_workingCopyPath, kPassPhrase, &endState))
-        m_logFd = FileOps::open(QFile::encodeName(m_scratchPath).constData(), O_RDWR | O_APPEND | O_CLOEXEC);
+        m_logFd = FileState::openAppend(m_scratchPath, true);
     if (m_logFd < 0) {
         forget();
         m_busy = false;
@@ -209,7 +187,7 @@ bool RecordStore::appendFull(const QByteArray& line)
 {
     if (!OpenLog())
         return false;
-    const off_t oldSize = sizeOf(m_logFd);
+    const off_t oldSize = FileState::sizeOf(m_logFd);
     if (oldSize < 0 || !appendSynced(m_logFd, lineEndNeeded(m_logFd, oldSize) + line)) {
         if (oldSize >= 0)
             cutBack(m_logFd, oldSize);
@@ -226,8 +204,8 @@ bool RecordStore::appendFull(const QByteArray& line)
 
 bool RecordStore::isAsLastLeft() const
 {
-    return m_workingStamp && m_scratchStamp && stampOf(m_workingCopyPath) == m_workingStamp
-        && stampOf(m_scratchPath) == m_scratchStamp;
+    return m_workingStamp && m_scratchStamp && FileState::stampOf(m_workingCopyPath) == m_workingStamp
+        && FileState::stampOf(m_scratchPath) == m_scratchStamp;
 }
 
 bool RecordStore::appendInPlace(const QByteArray& line)
@@ -235,10 +213,8 @@ bool RecordStore::appendInPlace(const QByteArray& line)
     const std::lock_guard guard(m_lock);
     if (m_busy)
         return false;
-    const int working = FileOps::open(QFile::encodeName(m_workingCopyPath).constData(),
-                                      O_WRONLY | O_APPEND | O_CLOEXEC);
-    const int scratch = FileOps::open(QFile::encodeName(m_scratchPath).constData(),
-                                      O_RDWR | O_APPEND | O_CLOEXEC);
+    const int working = FileState::openAppend(m_workingCopyPath, false);
+    const int scratch = FileState::openAppend(m_scratchPath, true);
     if (working < 0 || scratch < 0) {
         if (working >= 0)
             FileOps::close(working);
@@ -288,8 +264,8 @@ void RecordStore::rebuildScratch()
 
 void RecordStore::remember(const Rc4& endState)
 {
-    m_workingStamp = stampOf(m_workingCopyPath);
-    m_scratchStamp = stampOf(m_scratchPath);
+    m_workingStamp = FileState::stampOf(m_workingCopyPath);
+    m_scratchStamp = FileState::stampOf(m_scratchPath);
     m_endState = endState;
     // Both files must have the same length, or the keystream would not fit.
     if (!m_workingStamp || !m_scratchStamp || m_workingStamp->size != m_scratchStamp->size)

@@ -1,13 +1,11 @@
 #pragma once
 
+#include "platform/FileState.h"
 #include "records/Rc4.h"
 #include "records/RecordLine.h"
 
 #include <QString>
 
-#include <sys/types.h>
-
-#include <ctime>
 #include <mutex>
 #include <optional>
 
@@ -64,16 +62,6 @@ public:
     void setFastAppend(bool enabled) { m_fastAppend = enabled; }
 
 private:
-    struct FileStamp
-    {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        timespec modified{};
-        bool operator==(const FileStamp& other) const;
-    };
-    static std::optional<FileStamp> stampOf(const QString& path);
-
     bool isAsLastLeft() const;
     bool appendInPlace(const QByteArray& line);
     bool appendFull(const QByteArray& line);
@@ -94,7 +82,7 @@ private:
 
     bool m_fastAppend = true;
     // What the store last left behind, and the keystream at its end.
-    std::optional<FileStamp> m_workingStamp;
-    std::optional<FileStamp> m_scratchStamp;
+    std::optional<FileState::Stamp> m_workingStamp;
+    std::optional<FileState::Stamp> m_scratchStamp;
     Rc4 m_endState{QByteArray()};
 };
