@@ -47,9 +47,9 @@ MainDialog::MainDialog(Services services)
     buildWindow();
     // Without a working copy the operator is asked for the record file,
     // before the window shows.
-    m_records = std::make_unique<RecordStore>(m_recordPrompter, StationPaths::executableDir() + QStringLiteral("RecordCSV.sdi"),
-                                              StationPaths::dataDir(), QSysInfo::machineHostName(),
-                                              SystemLocale::isSimplifiedChinaChinese());
+    m_records = std::make_unique<RecordStore>(
+        m_recordPrompter, StationPaths::executableDir() + QStringLiteral("RecordCSV.sdi"), StationPaths::dataDir(),
+        QSysInfo::machineHostName(), SystemLocale::isSimplifiedChinaChinese());
     m_records->SeedWorkingCopy();
     m_lines.SetRecords(m_records.get());
     qApp->installEventFilter(this);
