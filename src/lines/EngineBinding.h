@@ -11,7 +11,7 @@ class FlashEngine;
 class LineEventHandler;
 class QObject;
 
-// The main window's hold on the download engine: the library, the engine
+// The line controller's hold on the download engine: the library, the engine
 // object made by its factory and the event sink handed to it.
 class EngineBinding final
 {
