@@ -42,17 +42,22 @@ printf 'boot image for the demo\n' > "$package/boot.img"
 
 if [ "$mode" = fastboot ]; then
   # Five emulated fastboot devices on free loopback ports: one of another
-  # product line (refused), one whose flash of system fails.
+  # product line (refused), one whose flash of system fails. After the
+  # final reboot a device stays away for 30 s, as a phone booting its
+  # system would, so the PASS badges stay in sight before it is offered
+  # again.
   cp "$demo/engines/libFastbootEngine.so" "$demo/libPhoneFlashEngine.so"
   cat > "$demo/fbdevices.ini" <<INI
 [DEVICE.1]
 PORT=0
+AWAY_MS=30000
 DISPLAY=ABC_DE_V1.0
 INTERNAL=ABC_DE_INT_V1.0
 IMEI=356938035643809
 DELAY_MS_PER_MIB=60
 [DEVICE.2]
 PORT=0
+AWAY_MS=30000
 DISPLAY=ABC_DE_V1.1
 INTERNAL=ABC_DE_INT_V1.1
 IMEI=356938035643817
@@ -60,17 +65,20 @@ DELAY_MS_PER_MIB=80
 MAX_DOWNLOAD_SIZE=0x1000000
 [DEVICE.3]
 PORT=0
+AWAY_MS=30000
 DISPLAY=XYZ_V3.0
 INTERNAL=XYZ_INT_V3.0
 IMEI=356938035643825
 [DEVICE.4]
 PORT=0
+AWAY_MS=30000
 DISPLAY=ABC_DE_V1.0
 INTERNAL=ABC_DE_INT_V1.0
 IMEI=356938035643833
 DELAY_MS_PER_MIB=40
 [DEVICE.5]
 PORT=0
+AWAY_MS=30000
 DISPLAY=ABC_DE_V1.2
 INTERNAL=ABC_DE_INT_V1.2
 IMEI=356938035643841
