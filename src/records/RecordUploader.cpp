@@ -1,0 +1,216 @@
+#include "records/RecordUploader.h"
+
+#include "records/PgConnection.h"
+#include "records/RecordDbSchema.h"
+#include "records/RecordOutbox.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Invalid values and broken constraints: this record can never be stored,
+// and must not hold up the ones behind it.
+bool recordIsAtFault(const QByteArray& sqlState)
+{
+    return sqlState.startsWith("22") || sqlState.startsWith("23");
+}
+
+} // namespace
+
+RecordUploader::RecordUploader(QString outboxPath, QByteArray conninfo, Options options, LinkChange onChange)
+    : m_outboxPath(std::move(outboxPath))
+    , m_conninfo(std::move(conninfo))
+    , m_options(options)
+    , m_onChange(std::move(onChange))
+    , m_retry(options.firstRetry)
+{
+}
+
+RecordUploader::~RecordUploader()
+{
+    stop();
+}
+
+void RecordUploader::start()
+{
+    if (m_thread.joinable())
+        return;
+    m_stop = false;
+    m_thread = std::thread([this] { run(); });
+}
+
+void RecordUploader::stop()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wakeUp.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void RecordUploader::wake()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_woken = true;
+    }
+    m_wakeUp.notify_all();
+}
+
+RecordUploader::Status RecordUploader::status() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_status;
+}
+
+void RecordUploader::pause(std::chrono::milliseconds time, bool wakeable)
+{
+    std::unique_lock lock(m_mutex);
+    m_wakeUp.wait_for(lock, time, [&] { return m_stop.load() || (wakeable && m_woken); });
+    if (wakeable)
+        m_woken = false;
+}
+
+void RecordUploader::run()
+{
+    RecordOutbox outbox(m_outboxPath);
+    PgConnection pg([this] { return m_stop.load(); });
+    while (!m_stop) {
+        // The window thread makes a new outbox when the file was deleted or
+        // damaged; this thread follows it to the new file.
+        if (!outbox.isOpen() || !outbox.stillOnDisk()) {
+            if (!outbox.open(false)) {
+                noteError(outbox.lastError());
+                pause(m_retry, false);
+                continue;
+            }
+        }
+        if (!connectIfNeeded(pg)) {
+            pause(m_retry, false);
+            m_retry = std::min(m_retry * 2, m_options.maxRetry);
+            continue;
+        }
+        if (!uploadBatch(pg, outbox)) {
+            pause(m_retry, false);
+            m_retry = std::min(m_retry * 2, m_options.maxRetry);
+            continue;
+        }
+        if (outbox.pendingCount() == 0)
+            pause(m_options.idlePoll, true);
+    }
+}
+
+bool RecordUploader::connectIfNeeded(PgConnection& pg)
+{
+    if (pg.isOpen())
+        return true;
+    if (!pg.connect(m_conninfo, m_options.connectTimeout)
+        || !RecordDbSchema::Ensure(pg, m_options.statementTimeout)) {
+        pg.close();
+        if (!m_stop)
+            linkFailed(pg.error());
+        return false;
+    }
+    linkWorks();
+    return true;
+}
+
+bool RecordUploader::uploadBatch(PgConnection& pg, RecordOutbox& outbox)
+{
+    const QList<PendingRecord> batch = outbox.pending(m_options.batchSize);
+    if (batch.isEmpty()) {
+        if (!outbox.lastError().isEmpty() && outbox.pendingCount() < 0) {
+            noteError(outbox.lastError());
+            outbox.close();
+            return false;
+        }
+        return true;
+    }
+    const bool stored = bool(pg.exec(RecordDbSchema::InsertStatement(int(batch.size())),
+                                     RecordDbSchema::InsertParameters(batch), m_options.statementTimeout));
+    if (!stored) {
+        if (pg.isOpen() && recordIsAtFault(pg.sqlState()))
+            return uploadOneByOne(pg, outbox, batch);
+        pg.close();
+        if (!m_stop)
+            linkFailed(pg.error());
+        return false;
+    }
+    if (m_afterInsert)
+        m_afterInsert();
+    QList<qint64> seqs;
+    seqs.reserve(batch.size());
+    for (const PendingRecord& p : batch)
+        seqs.append(p.seq);
+    // Not marked: the batch goes again and the server skips it.
+    if (!outbox.markUploaded(seqs)) {
+        noteError(outbox.lastError());
+        outbox.close();
+        return false;
+    }
+    const std::lock_guard lock(m_mutex);
+    m_status.uploaded += batch.size();
+    return true;
+}
+
+bool RecordUploader::uploadOneByOne(PgConnection& pg, RecordOutbox& outbox, const QList<PendingRecord>& batch)
+{
+    for (const PendingRecord& p : batch) {
+        const QList<PendingRecord> one{p};
+        const bool stored = bool(pg.exec(RecordDbSchema::InsertStatement(1), RecordDbSchema::InsertParameters(one),
+                                         m_options.statementTimeout));
+        if (!stored && !(pg.isOpen() && recordIsAtFault(pg.sqlState()))) {
+            pg.close();
+            if (!m_stop)
+                linkFailed(pg.error());
+            return false;
+        }
+        if (!stored)
+            noteError(QStringLiteral("record %1 refused: %2").arg(QString::fromLatin1(p.record.recordId), pg.error()));
+        if (!(stored ? outbox.markUploaded({p.seq}) : outbox.markRejected(p.seq))) {
+            noteError(outbox.lastError());
+            outbox.close();
+            return false;
+        }
+        const std::lock_guard lock(m_mutex);
+        ++(stored ? m_status.uploaded : m_status.rejected);
+    }
+    return true;
+}
+
+void RecordUploader::noteError(const QString& error)
+{
+    const std::lock_guard lock(m_mutex);
+    m_status.lastError = error;
+}
+
+void RecordUploader::linkFailed(const QString& error)
+{
+    bool changed = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_status.linkUp = false;
+        m_status.lastError = error;
+        changed = m_link != Link::Down;
+        m_link = Link::Down;
+    }
+    if (changed && m_onChange)
+        m_onChange(false, error);
+}
+
+void RecordUploader::linkWorks()
+{
+    m_retry = m_options.firstRetry;
+    bool changed = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_status.linkUp = true;
+        changed = m_link != Link::Up;
+        m_link = Link::Up;
+    }
+    if (changed && m_onChange)
+        m_onChange(true, QString());
+}
