@@ -9,7 +9,7 @@
 RecordDbLink::RecordDbLink(QByteArray url, QString outboxPath, Notify notify, RecordUploader::Options options)
     : m_url(std::move(url))
     , m_notify(std::move(notify))
-    , m_outbox(outboxPath)
+    , m_outbox(outboxPath, RecordOutbox::Sync::Deferred)
 {
     m_uploader = std::make_unique<RecordUploader>(outboxPath, m_url, options, [this](bool up, const QString& error) {
         // The uploader's thread: hand the news to the window thread.

@@ -13,11 +13,8 @@ namespace {
 constexpr int kBusyTimeoutMs = 2000;
 constexpr qint64 kKeepUploadedSeconds = 7 * 24 * 3600;
 
-// Every commit is synced: a record the window thread handed over must
-// survive a power loss as the record log does.
 constexpr const char* kSetUp[] = {
     "PRAGMA journal_mode=WAL",
-    "PRAGMA synchronous=FULL",
     "CREATE TABLE IF NOT EXISTS outbox ("
     " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
     " record_id TEXT NOT NULL UNIQUE,"
@@ -73,8 +70,9 @@ QString isoTime(const QDateTime& time)
 
 } // namespace
 
-RecordOutbox::RecordOutbox(QString path)
+RecordOutbox::RecordOutbox(QString path, Sync sync)
     : m_path(std::move(path))
+    , m_sync(sync)
 {
 }
 
@@ -120,6 +118,10 @@ bool RecordOutbox::openFile()
         if (!exec(sql))
             return false;
     }
+    // In WAL mode NORMAL writes each commit to the log file without waiting
+    // for the disk; the checkpoint of syncToDisk() syncs it.
+    if (!exec(m_sync == Sync::EachCommit ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL"))
+        return false;
     // A damaged page shows up here rather than in the middle of a shift.
     sqlite3_stmt* check = nullptr;
     if (!prepare(&check, "PRAGMA quick_check(1)"))
@@ -210,12 +212,28 @@ bool RecordOutbox::fail(const char* what)
     return false;
 }
 
-bool RecordOutbox::add(const OutboxRecord& r)
+bool RecordOutbox::add(const OutboxRecord& record)
 {
     if (!m_db) {
         m_lastError = QStringLiteral("%1: the outbox is not open").arg(m_path);
         return false;
     }
+    return insert(record);
+}
+
+bool RecordOutbox::addAll(const QList<OutboxRecord>& records)
+{
+    if (!m_db || !exec("BEGIN IMMEDIATE"))
+        return false;
+    for (const OutboxRecord& record : records) {
+        if (!insert(record))
+            return rollBack();
+    }
+    return exec("COMMIT") || rollBack();
+}
+
+bool RecordOutbox::insert(const OutboxRecord& r)
+{
     sqlite3_stmt* s = m_insert;
     bindText(s, 1, r.recordId);
     bindText(s, 2, r.station);
@@ -308,6 +326,12 @@ bool RecordOutbox::rollBack()
     sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     m_lastError = error;
     return false;
+}
+
+bool RecordOutbox::syncToDisk()
+{
+    return m_db && (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) == SQLITE_OK
+                    || fail("checkpoint"));
 }
 
 qint64 RecordOutbox::pendingCount()

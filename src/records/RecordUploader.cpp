@@ -4,6 +4,8 @@
 #include "records/RecordDbSchema.h"
 #include "records/RecordOutbox.h"
 
+#include <libpq-fe.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -88,6 +90,8 @@ void RecordUploader::run()
                 continue;
             }
         }
+        // The window thread's commits do not wait for the disk; this does.
+        outbox.syncToDisk();
         if (!connectIfNeeded(pg)) {
             pause(m_retry, false);
             m_retry = std::min(m_retry * 2, m_options.maxRetry);
@@ -107,8 +111,12 @@ bool RecordUploader::connectIfNeeded(PgConnection& pg)
 {
     if (pg.isOpen())
         return true;
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_status.connectAttempts;
+    }
     if (!pg.connect(m_conninfo, m_options.connectTimeout)
-        || !RecordDbSchema::Ensure(pg, m_options.statementTimeout)) {
+        || !RecordDbSchema::Ensure(pg, m_options.statementTimeout) || !requireDurableCommits(pg)) {
         pg.close();
         if (!m_stop)
             linkFailed(pg.error());
@@ -118,13 +126,34 @@ bool RecordUploader::connectIfNeeded(PgConnection& pg)
     return true;
 }
 
+// A batch is marked as stored once the server acknowledged it; a server
+// that acknowledges before its log is on disk could still lose it.
+bool RecordUploader::requireDurableCommits(PgConnection& pg)
+{
+    const PgConnection::Result setting = pg.exec("SELECT current_setting('synchronous_commit')",
+                                                 m_options.statementTimeout);
+    if (!setting)
+        return false;
+    if (QByteArray(PQgetvalue(setting.get(), 0, 0)) != "off")
+        return true;
+    return bool(pg.exec("SET synchronous_commit TO on", m_options.statementTimeout));
+}
+
 bool RecordUploader::uploadBatch(PgConnection& pg, RecordOutbox& outbox)
 {
     const QList<PendingRecord> batch = outbox.pending(m_options.batchSize);
     if (batch.isEmpty()) {
-        if (!outbox.lastError().isEmpty() && outbox.pendingCount() < 0) {
+        if (outbox.pendingCount() < 0) {
             noteError(outbox.lastError());
             outbox.close();
+            return false;
+        }
+        // Nothing to send: make sure the link still works, so that the
+        // operator hears of an outage before the next record waits.
+        if (!pg.exec("SELECT 1", m_options.statementTimeout)) {
+            pg.close();
+            if (!m_stop)
+                linkFailed(pg.error());
             return false;
         }
         return true;

@@ -42,6 +42,7 @@ public:
         QString lastError;
         qint64 uploaded = 0;  // records the server acknowledged since start
         qint64 rejected = 0;  // records the server refused as malformed
+        int connectAttempts = 0;
     };
 
     // up: the link works (again); otherwise error says why it failed.
@@ -67,6 +68,7 @@ private:
 
     void run();
     bool connectIfNeeded(PgConnection& pg);
+    bool requireDurableCommits(PgConnection& pg);
     // Sends one batch; false when the link or the outbox failed.
     bool uploadBatch(PgConnection& pg, RecordOutbox& outbox);
     bool uploadOneByOne(PgConnection& pg, RecordOutbox& outbox, const QList<PendingRecord>& batch);

@@ -164,7 +164,6 @@ QList<QStringList> PgTestServer::query(const QByteArray& conninfo, const QByteAr
         return rows;
     PgConnection::Result result = conn.exec(sql, kTimeout);
     if (!result) {
-        qWarning("query failed: %s", qPrintable(conn.error()));
         return rows;
     }
     for (int r = 0; r < PQntuples(result.get()); ++r) {

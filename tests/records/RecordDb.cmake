@@ -9,3 +9,27 @@ add_library(station_test_pg STATIC
   ${CMAKE_CURRENT_LIST_DIR}/PgTestServer.cpp ${CMAKE_CURRENT_LIST_DIR}/PgTestServer.h)
 target_include_directories(station_test_pg PUBLIC "${CMAKE_SOURCE_DIR}/tests")
 target_link_libraries(station_test_pg PUBLIC station_recorddb Qt6::Core station_common)
+
+# Tests against the private server run as one process each, so that one
+# server serves all the tests of the executable.
+function(station_pg_test name)
+  cmake_parse_arguments(PT "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${PT_SOURCES})
+  target_link_libraries(${name} PRIVATE station_test_main station_test_pg ${PT_LIBS} station_common)
+  target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS pg TIMEOUT 600
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
+
+station_pg_test(RecordUploadTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordUploadTest.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/LoopbackListener.cpp ${CMAKE_CURRENT_LIST_DIR}/LoopbackListener.h
+          ${CMAKE_CURRENT_LIST_DIR}/RecordDbTestSupport.h)
+
+add_executable(records_upload_child ${CMAKE_CURRENT_LIST_DIR}/UploadCrashChild.cpp)
+target_link_libraries(records_upload_child PRIVATE station_recorddb station_common)
+station_pg_test(UploadCrashTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/UploadCrashTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordDbTestSupport.h)
+add_dependencies(UploadCrashTest records_upload_child)
+target_compile_definitions(UploadCrashTest PRIVATE UPLOAD_CRASH_CHILD="$<TARGET_FILE:records_upload_child>")
