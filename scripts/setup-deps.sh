@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-wqy-zenhei xvfb xauth x11-apps imagemagick
   openssl python3
+  libsqlite3-dev libpq-dev postgresql
 )
 
 missing=()
