@@ -7,14 +7,18 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 scripts/setup-deps.sh
-cmake -S "$root" -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTATION_TESTS=OFF -DSTATION_BENCHMARKS=OFF >/dev/null
-cmake --build build -j"$(nproc)"
+# The demo has a build folder of its own, so switching between the demo and
+# the tests rebuilds nothing.
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+cmake -S "$root" -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTATION_TESTS=OFF -DSTATION_BENCHMARKS=OFF \
+  -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
+cmake --build build-demo -j"$(nproc)"
 
-demo="$root/build/demo-station"
+demo="$root/build-demo/demo-station"
 rm -rf "$demo"
-cp -r build/station "$demo"
-export XDG_DATA_HOME="$root/build/demo-data"
-export XDG_RUNTIME_DIR="$root/build/demo-run"
+cp -r build-demo/station "$demo"
+export XDG_DATA_HOME="$root/build-demo/demo-data"
+export XDG_RUNTIME_DIR="$root/build-demo/demo-run"
 mkdir -p "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
@@ -55,7 +59,7 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec "$demo/VintrelStation"
 fi
 
-shot="$root/build/demo-screenshot.png"
+shot="$root/build-demo/demo-screenshot.png"
 echo "No display: starting under Xvfb"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "
   '$demo/VintrelStation' &

@@ -3,6 +3,8 @@
 #include "lines/DeviceInfo.h"
 #include "settings/StationConfig.h"
 
+#include <QString>
+
 #include <atomic>
 
 // What every line carries. The flags are written by the window thread and,
@@ -16,9 +18,10 @@ struct LineState
     int elapsedSeconds = 0;            // window thread only
     LinePort port;                     // window thread only
     DeviceInfo device;                 // written by the port scan of idle lines only
+    QString lastMessage;               // the engine's last message text; window thread only
 };
 
-// Line row items, changed only through MainDialog::SetLineItem.
+// Line row items, changed only through LineRows::SetLineItem.
 enum LineItem {
     LINE_ITEM_ELAPSED = 0,
     LINE_ITEM_INFO = 1,

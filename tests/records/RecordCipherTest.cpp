@@ -4,11 +4,11 @@
 #include "records/RecordCipher.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TempDir.h"
+#include "support/TestRandom.h"
 #include "RecordTestFiles.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
@@ -105,9 +105,10 @@ TEST_F(RecordCipherTest, RoundTripsEmptyChunkSizedAndRandomFiles)
     roundTrip({});
     roundTrip(QByteArray(1000, 'x'));
     roundTrip(QByteArray(2000, 'y'));
-    QByteArray random(70000 + QRandomGenerator::global()->bounded(70000), Qt::Uninitialized);
+    TestRandom generator;
+    QByteArray random(70000 + generator.bounded(70000), Qt::Uninitialized);
     for (char& c : random)
-        c = char(QRandomGenerator::global()->bounded(256));
+        c = char(generator.bounded(256));
     roundTrip(random);
     EXPECT_TRUE(m_prompter.records().isEmpty());
 }

@@ -1,12 +1,12 @@
 #include "records/RecordStore.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TempDir.h"
+#include "support/TestRandom.h"
 #include "RecordTestFiles.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QSet>
 #include <QThread>
 
@@ -36,8 +36,7 @@ protected:
                      fast ? QStringLiteral("fast") : QStringLiteral("full")});
         ASSERT_TRUE(child.waitForStarted(10000));
 
-        auto* random = QRandomGenerator::global();
-        const int reportsBeforeKill = random->bounded(-1, 8); // -1: kill during the first
+        const int reportsBeforeKill = m_random.bounded(-1, 8); // -1: kill during the first
         QDeadlineTimer deadline(20000);
         int reports = 0;
         while (reports <= reportsBeforeKill && !deadline.hasExpired()) {
@@ -48,7 +47,7 @@ protected:
         }
         ASSERT_FALSE(deadline.hasExpired()) << "child reported no records";
         // Not a synchronisation: picks the moment of the kill within a record.
-        QThread::usleep(random->bounded(3000));
+        QThread::usleep(m_random.bounded(3000));
         child.kill();
         ASSERT_TRUE(child.waitForFinished(10000));
         while (child.canReadLine())
@@ -85,6 +84,7 @@ protected:
             EXPECT_TRUE(whole.contains(imei)) << "reported stored but missing: " << imei.toStdString();
     }
 
+    TestRandom m_random;
     QSet<QByteArray> m_stored;
     QSet<QByteArray> m_torn;
 };

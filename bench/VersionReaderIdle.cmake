@@ -1,0 +1,2 @@
+add_executable(bench_version_reader_idle ${CMAKE_CURRENT_LIST_DIR}/VersionReaderIdleBench.cpp)
+target_link_libraries(bench_version_reader_idle PRIVATE station_settings station_common)
