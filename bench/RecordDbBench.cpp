@@ -109,7 +109,7 @@ void BM_WindowThreadRecord(benchmark::State& state)
     std::unique_ptr<RecordDbLink> link;
     if (outboxOn) {
         link = std::make_unique<RecordDbLink>(serverOrNowhere(), RecordDbLink::defaultOutboxPath(data),
-                                              [](RecordDbLink::Problem, const QString&) {});
+                                              QStringLiteral("bench-station"), QStringLiteral("bench"), [](RecordDbLink::Problem, const QString&) {});
         link->start();
     }
     qint64 n = 0;

@@ -1,13 +1,18 @@
 #include "records/RecordDbLink.h"
 
+#include "platform/TextCodec.h"
 #include "records/PgConnection.h"
 
 #include <QMetaObject>
+#include <QUuid>
 
 #include <utility>
 
-RecordDbLink::RecordDbLink(QByteArray url, QString outboxPath, Notify notify, RecordUploader::Options options)
+RecordDbLink::RecordDbLink(QByteArray url, QString outboxPath, QString station, QString toolVersion, Notify notify,
+                           RecordUploader::Options options)
     : m_url(std::move(url))
+    , m_station(station.isEmpty() ? QStringLiteral("Default") : std::move(station))
+    , m_toolVersion(std::move(toolVersion))
     , m_notify(std::move(notify))
     , m_outbox(outboxPath, RecordOutbox::Sync::Deferred)
 {
@@ -88,6 +93,29 @@ void RecordDbLink::tellOutboxReplaced(const QString& detail)
     m_outboxError = detail;
     if (m_notify)
         m_notify(Problem::Outbox, detail);
+}
+
+void RecordDbLink::addLineResult(const LineRecord& line, const LineFacts& facts)
+{
+    OutboxRecord r;
+    r.recordId = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    r.station = m_station;
+    r.imei = TextCodec::decode(line.imei);
+    r.passed = line.passed;
+    r.versionStem = TextCodec::decode(line.versionStem);
+    r.deviceVersion = TextCodec::decode(line.deviceVersion);
+    r.packageVersion = TextCodec::decode(line.packageVersion);
+    r.recordedAt = facts.recordedAt;
+    r.line = facts.line + 1;
+    r.port = facts.port;
+    r.engineCode = facts.engineCode;
+    r.engineMessage = line.passed ? QString() : facts.lastMessage;
+    r.elapsedSeconds = facts.elapsedSeconds;
+    r.toolVersion = m_toolVersion;
+    // The database's text may not hold a NUL; a device could send one.
+    for (QString* text : {&r.imei, &r.versionStem, &r.deviceVersion, &r.packageVersion, &r.engineMessage})
+        text->remove(QChar(0));
+    add(r);
 }
 
 void RecordDbLink::outboxFailed(const QString& detail)

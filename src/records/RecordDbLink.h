@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/OutboxRecord.h"
+#include "records/RecordLine.h"
 #include "records/RecordOutbox.h"
 #include "records/RecordUploader.h"
 
@@ -36,7 +37,21 @@ public:
         QString lastError;
     };
 
-    RecordDbLink(QByteArray url, QString outboxPath, Notify notify, RecordUploader::Options options = {});
+    // What a line's result adds to the record line.
+    struct LineFacts
+    {
+        int line = 0; // index 0..7
+        int port = 0;
+        int engineCode = 0;
+        QString lastMessage; // kept for failed lines only
+        int elapsedSeconds = 0;
+        QDateTime recordedAt;
+    };
+
+    // station: the record log's station identifier ("Default" when empty);
+    // toolVersion: the tool's version label.
+    RecordDbLink(QByteArray url, QString outboxPath, QString station, QString toolVersion, Notify notify,
+                 RecordUploader::Options options = {});
     ~RecordDbLink();
     RecordDbLink(const RecordDbLink&) = delete;
     RecordDbLink& operator=(const RecordDbLink&) = delete;
@@ -46,6 +61,9 @@ public:
     // A record has been stored in the record log: queue it for the server.
     // Never blocks on the network; a failure is told, not thrown.
     void add(const OutboxRecord& record);
+    // The same for a line's record as the record log took it; the record
+    // gets its id here.
+    void addLineResult(const LineRecord& record, const LineFacts& facts);
     Status status();
 
     RecordUploader& uploader() { return *m_uploader; }
@@ -63,6 +81,8 @@ private:
 
     QObject m_context;
     const QByteArray m_url;
+    const QString m_station;
+    const QString m_toolVersion;
     const Notify m_notify;
     RecordOutbox m_outbox;
     std::unique_ptr<RecordUploader> m_uploader;

@@ -41,7 +41,7 @@ protected:
     std::unique_ptr<RecordDbLink> makeLink(const QByteArray& url, RecordUploader::Options options = fastOptions())
     {
         return std::make_unique<RecordDbLink>(
-            url, m_dir.file("outbox.db"),
+            url, m_dir.file("outbox.db"), QStringLiteral("ST-01"), QStringLiteral("Vintrel_RT40K_USV1.00.00"),
             [this](RecordDbLink::Problem problem, const QString& detail) { m_told.append({problem, detail}); },
             options);
     }
