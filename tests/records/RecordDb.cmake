@@ -17,7 +17,9 @@ function(station_pg_test name)
   add_executable(${name} ${PT_SOURCES})
   target_link_libraries(${name} PRIVATE station_test_main station_test_pg ${PT_LIBS} station_common)
   target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
-  target_compile_definitions(${name} PRIVATE STATION_BUILD_STATION_DIR="${STATION_DIR}")
+  target_compile_definitions(${name} PRIVATE
+    STATION_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"
+    STATION_BUILD_STATION_DIR="${STATION_DIR}")
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS pg TIMEOUT 600
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
