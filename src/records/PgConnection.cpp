@@ -63,6 +63,8 @@ bool PgConnection::connect(const QByteArray& conninfo, std::chrono::milliseconds
         close();
         return false;
     }
+    // Notices ("already exists, skipping") are not for the operator's terminal.
+    PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
     PostgresPollingStatusType state = PGRES_POLLING_WRITING;
     while (state != PGRES_POLLING_OK) {
         if (state == PGRES_POLLING_FAILED) {

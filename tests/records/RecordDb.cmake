@@ -37,3 +37,6 @@ station_pg_test(UploadCrashTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/UploadCrashTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordDbTestSupport.h)
 add_dependencies(UploadCrashTest records_upload_child)
 target_compile_definitions(UploadCrashTest PRIVATE UPLOAD_CRASH_CHILD="$<TARGET_FILE:records_upload_child>")
+
+station_pg_test(RecordDbSchemaTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordDbSchemaTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordDbTestSupport.h)
