@@ -76,6 +76,26 @@ void RecordUploader::pause(std::chrono::milliseconds time, bool wakeable)
         m_woken = false;
 }
 
+// Waits before the next attempt, longer after each failure. Records added
+// meanwhile are still put on disk as they come, not after the wait.
+void RecordUploader::backOff(RecordOutbox& outbox)
+{
+    const auto end = std::chrono::steady_clock::now() + m_retry;
+    m_retry = std::min(m_retry * 2, m_options.maxRetry);
+    std::unique_lock lock(m_mutex);
+    while (!m_stop) {
+        if (!m_wakeUp.wait_until(lock, end, [&] { return m_stop.load() || m_woken; }))
+            return;
+        if (m_stop)
+            return;
+        m_woken = false;
+        lock.unlock();
+        if (outbox.isOpen())
+            outbox.syncToDisk();
+        lock.lock();
+    }
+}
+
 void RecordUploader::run()
 {
     RecordOutbox outbox(m_outboxPath);
@@ -92,14 +112,8 @@ void RecordUploader::run()
         }
         // The window thread's commits do not wait for the disk; this does.
         outbox.syncToDisk();
-        if (!connectIfNeeded(pg)) {
-            pause(m_retry, false);
-            m_retry = std::min(m_retry * 2, m_options.maxRetry);
-            continue;
-        }
-        if (!uploadBatch(pg, outbox)) {
-            pause(m_retry, false);
-            m_retry = std::min(m_retry * 2, m_options.maxRetry);
+        if (!connectIfNeeded(pg) || !uploadBatch(pg, outbox)) {
+            backOff(outbox);
             continue;
         }
         if (outbox.pendingCount() == 0)

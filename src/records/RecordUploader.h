@@ -77,6 +77,7 @@ private:
     void noteError(const QString& error);
     // Waits for the time given, or until stopped (or woken, if wakeable).
     void pause(std::chrono::milliseconds time, bool wakeable);
+    void backOff(RecordOutbox& outbox);
 
     const QString m_outboxPath;
     const QByteArray m_conninfo;
