@@ -169,7 +169,7 @@ TEST_F(RecordUploadTest, EightLinesFinishingAtOnceGiveEightRecordsInOrder)
         EXPECT_EQ(rows[i][0], QString::number(i + 1));
         EXPECT_TRUE(ids.remove(rows[i][1]));
     }
-    EXPECT_EQ(link->status().waiting, 0);
+    EXPECT_TRUE(waitFor([&] { return link->status().waiting == 0; }));
 }
 
 TEST_F(RecordUploadTest, ServerDownAtStartThenUpGetsEverythingQueued)
