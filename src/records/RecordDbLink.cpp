@@ -6,7 +6,19 @@
 #include <QMetaObject>
 #include <QUuid>
 
+#include <mutex>
+
 #include <utility>
+
+namespace {
+
+std::mutex& handOverMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+} // namespace
 
 RecordDbLink::RecordDbLink(QByteArray url, QString outboxPath, QString station, QString toolVersion, Notify notify,
                            RecordUploader::Options options)
@@ -17,9 +29,19 @@ RecordDbLink::RecordDbLink(QByteArray url, QString outboxPath, QString station, 
     , m_outbox(outboxPath, RecordOutbox::Sync::Deferred)
 {
     m_uploader = std::make_unique<RecordUploader>(outboxPath, m_url, options, [this](bool up, const QString& error) {
-        // The uploader's thread: hand the news to the window thread.
+        // The uploader's thread: hand the news to the window thread. Posted
+        // with our own lock held, which the call takes before it reads its
+        // captures (so the lock is not one of them): ThreadSanitizer cannot
+        // see the order Qt's queue gives.
+        const std::lock_guard ordered(handOverMutex());
+        // The call gets a text of its own, not one shared with this thread.
         QMetaObject::invokeMethod(
-            &m_context, [this, up, error] { onLinkChange(up, error); }, Qt::QueuedConnection);
+            &m_context,
+            [this, up, error = QString(error.constData(), error.size())] {
+                { const std::lock_guard takenAfterPost(handOverMutex()); }
+                onLinkChange(up, error);
+            },
+            Qt::QueuedConnection);
     });
 }
 

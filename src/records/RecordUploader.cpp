@@ -65,7 +65,11 @@ void RecordUploader::wake()
 RecordUploader::Status RecordUploader::status() const
 {
     const std::lock_guard lock(m_mutex);
-    return m_status;
+    Status copy = m_status;
+    // A text of its own: Qt's shared text buffers count their users in a
+    // library that ThreadSanitizer cannot see into.
+    copy.lastError = QString(m_status.lastError.constData(), m_status.lastError.size());
+    return copy;
 }
 
 void RecordUploader::pause(std::chrono::milliseconds time, bool wakeable)

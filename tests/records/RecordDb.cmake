@@ -13,7 +13,7 @@ target_link_libraries(station_test_pg PUBLIC station_recorddb Qt6::Core station_
 # Tests against the private server run as one process each, so that one
 # server serves all the tests of the executable.
 function(station_pg_test name)
-  cmake_parse_arguments(PT "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(PT "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${PT_SOURCES})
   target_link_libraries(${name} PRIVATE station_test_main station_test_pg ${PT_LIBS} station_common)
   target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
@@ -21,12 +21,14 @@ function(station_pg_test name)
     STATION_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"
     STATION_BUILD_STATION_DIR="${STATION_DIR}")
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS pg TIMEOUT 600
+  set_tests_properties(${name} PROPERTIES LABELS "pg;${PT_LABELS}" TIMEOUT 600
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
-  station_test_target(${name} pg)
+  station_test_target(${name} pg ${PT_LABELS})
 endfunction()
 
-station_pg_test(RecordUploadTest
+# The uploader's thread and the window thread's side also run under
+# ThreadSanitizer.
+station_pg_test(RecordUploadTest LABELS tsan
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordUploadTest.cpp
           ${CMAKE_CURRENT_LIST_DIR}/LoopbackListener.cpp ${CMAKE_CURRENT_LIST_DIR}/LoopbackListener.h
           ${CMAKE_CURRENT_LIST_DIR}/RecordDbTestSupport.h)
