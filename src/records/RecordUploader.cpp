@@ -102,7 +102,9 @@ void RecordUploader::backOff(RecordOutbox& outbox)
 
 void RecordUploader::run()
 {
-    RecordOutbox outbox(m_outboxPath);
+    // A mark lost with the power only sends a batch again; the checkpoint
+    // below syncs marks and new records alike.
+    RecordOutbox outbox(m_outboxPath, RecordOutbox::Sync::Deferred);
     PgConnection pg([this] { return m_stop.load(); });
     while (!m_stop) {
         // The window thread makes a new outbox when the file was deleted or
