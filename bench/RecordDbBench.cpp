@@ -2,10 +2,10 @@
 // window thread with the outbox off and on, what an outbox commit costs
 // with and without waiting for the disk, and how many records per second
 // the uploader moves from the outbox into a private PostgreSQL server.
-#include "platform/Prompter.h"
 #include "records/PgTestServer.h"
 #include "records/RecordDbLink.h"
 #include "records/RecordOutbox.h"
+#include "records/RecordPrompts.h"
 #include "records/RecordStore.h"
 #include "records/RecordUploader.h"
 
@@ -23,17 +23,17 @@
 
 namespace {
 
-class SilentPrompter final : public Prompter
+class SilentPrompts final : public RecordPrompts
 {
 public:
-    Answer message(const Message& m) override
+    QString AskForRecordFile(bool) override { std::abort(); }
+    QString AskForExportFile(const QString&) override { std::abort(); }
+    void ShowExportResult(bool, bool) override { std::abort(); }
+    void FatalError(const QString& message, int) override
     {
-        std::fprintf(stderr, "unexpected prompt: %s\n", qPrintable(m.text));
+        std::fprintf(stderr, "fatal: %s\n", qPrintable(message));
         std::abort();
     }
-    QString openFile(const FileRequest&) override { std::abort(); }
-    QString saveFile(const FileRequest&) override { std::abort(); }
-    QString chooseFolder(const FolderRequest&) override { std::abort(); }
 };
 
 OutboxRecord outboxRecord(qint64 n)
@@ -99,13 +99,15 @@ void BM_WindowThreadRecord(benchmark::State& state)
     const bool outboxOn = state.range(0) != 0;
     QTemporaryDir dir;
     const QString data = dir.path() + QStringLiteral("/");
-    SilentPrompter prompter;
+    SilentPrompts prompts;
     {
         QFile seed(data + QStringLiteral("RecordCSV.sdi"));
         if (!seed.open(QIODevice::WriteOnly))
             std::abort();
     }
-    RecordStore store(prompter, data + QStringLiteral("RecordCSV.sdi"), data, QStringLiteral("bench-station"), false);
+    RecordStore store(prompts, data + QStringLiteral("RecordCSV.sdi"), data, QStringLiteral("bench-station"), false);
+    if (!store.SeedWorkingCopy())
+        std::abort();
     std::unique_ptr<RecordDbLink> link;
     if (outboxOn) {
         link = std::make_unique<RecordDbLink>(serverOrNowhere(), RecordDbLink::defaultOutboxPath(data),

@@ -36,6 +36,7 @@ const QString kVersionLabel = QStringLiteral("Vintrel_RT40K_USV1.00.00");
 MainDialog::MainDialog(Services services)
     : m_services(std::move(services))
     , m_prompter(*m_services.prompter)
+    , m_recordPrompter(m_prompter)
     , m_clock(*m_services.clock)
     , m_icon(StationIcon::icon())
     , m_lines(*this, m_prompter, m_clock, &m_callContext)
@@ -47,10 +48,12 @@ MainDialog::MainDialog(Services services)
     // Read once: the menu shows the record database's entry only when set.
     m_recordDbUrl = StationConfig::ReadRecordDbUrl();
     buildWindow();
-    // The record store may ask for the record file before the window shows.
-    m_records = std::make_unique<RecordStore>(m_prompter, StationPaths::executableDir() + QStringLiteral("RecordCSV.sdi"),
-                                              StationPaths::dataDir(), QSysInfo::machineHostName(),
-                                              SystemLocale::isSimplifiedChinaChinese());
+    // Without a working copy the operator is asked for the record file,
+    // before the window shows.
+    m_records = std::make_unique<RecordStore>(
+        m_recordPrompter, StationPaths::executableDir() + QStringLiteral("RecordCSV.sdi"), StationPaths::dataDir(),
+        QSysInfo::machineHostName(), SystemLocale::isSimplifiedChinaChinese());
+    m_records->SeedWorkingCopy();
     m_lines.SetRecords(m_records.get());
     qApp->installEventFilter(this);
 }
