@@ -1,9 +1,10 @@
 #include "records/PgConnection.h"
 
-#include <libpq-fe.h>
-#include <poll.h>
+#include "platform/SocketWait.h"
 
-#include <cerrno>
+#include <libpq-fe.h>
+
+#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -98,17 +99,18 @@ bool PgConnection::waitSocket(bool forWrite, Clock::time_point deadline)
             m_error = QStringLiteral("the server did not answer in time");
             return false;
         }
-        pollfd fd{PQsocket(m_conn), short(forWrite ? (POLLOUT | POLLIN) : POLLIN), 0};
-        if (fd.fd < 0) {
+        const int fd = PQsocket(m_conn);
+        if (fd < 0) {
             m_error = QStringLiteral("no socket");
             return false;
         }
-        const int ready = ::poll(&fd, 1, int(std::min(left, kPollSlice).count()));
-        if (ready > 0)
+        switch (SocketWait::wait(fd, forWrite, std::min(left, kPollSlice), &m_error)) {
+        case SocketWait::Result::Ready:
             return true;
-        if (ready < 0 && errno != EINTR) {
-            m_error = QString::fromUtf8(std::strerror(errno));
+        case SocketWait::Result::Failed:
             return false;
+        case SocketWait::Result::TimedOut:
+            break;
         }
     }
 }

@@ -3,8 +3,9 @@
 #include <QDateTime>
 #include <QFile>
 
+#include "platform/FileState.h"
+
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <utility>
 
@@ -140,13 +141,13 @@ bool RecordOutbox::openFile()
         || !prepare(&m_mark, kMark) || !prepare(&m_count, kCount))
         return false;
 
-    struct stat st{};
-    if (::stat(name.constData(), &st) != 0) {
+    const std::optional<FileState::Stamp> stamp = FileState::stampOf(m_path);
+    if (!stamp) {
         m_lastError = QStringLiteral("%1: the outbox file vanished while it was opened").arg(m_path);
         return false;
     }
-    m_device = st.st_dev;
-    m_inode = st.st_ino;
+    m_device = stamp->device;
+    m_inode = stamp->inode;
     return true;
 }
 
@@ -187,9 +188,10 @@ void RecordOutbox::finalizeAll()
 
 bool RecordOutbox::stillOnDisk() const
 {
-    struct stat st{};
-    return m_db && ::stat(QFile::encodeName(m_path).constData(), &st) == 0 && st.st_dev == m_device
-        && st.st_ino == m_inode;
+    if (!m_db)
+        return false;
+    const std::optional<FileState::Stamp> stamp = FileState::stampOf(m_path);
+    return stamp && stamp->device == m_device && stamp->inode == m_inode;
 }
 
 bool RecordOutbox::exec(const char* sql)
