@@ -68,6 +68,7 @@ void LineRowWidgets::SetLineItem(int kind, int line, const QString& text)
         break;
     }
     case LINE_ITEM_PORT: row.port->setText(text); break;
+    case LINE_ITEM_INFO_TIP: row.info->setToolTip(text); break;
     default: break;
     }
 }

@@ -217,6 +217,7 @@ void LineController::ScanLine(int line, int offer)
             m_rows.SetLineItem(LINE_ITEM_VERSION, line, TextCodec::decode(state.device.displayVersion));
             m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("1"));
             m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_CLICKSTARTBTN"));
+            m_rows.SetLineItem(LINE_ITEM_INFO_TIP, line, QString());
             m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("1"));
             state.enabled = 1;
             state.devicePresent = 1;
@@ -281,6 +282,7 @@ void LineController::OnLineResult(const int32_t* code, int line)
         return;
     StopLine(line);
     const bool passed = *code == 0;
+    m_rows.SetLineItem(LINE_ITEM_INFO_TIP, line, m_lines[size_t(line)].lastMessage);
     if (passed) {
         m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_DOWNLOADSUCC"));
         m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("3"));

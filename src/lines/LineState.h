@@ -32,6 +32,9 @@ enum LineItem {
     LINE_ITEM_VERSION = 6,
     LINE_ITEM_BADGE = 7,
     LINE_ITEM_PORT = 8,
+    // The info label's tooltip: the engine's last message of a finished
+    // line, so the reason of a failure stays in sight; empty to clear.
+    LINE_ITEM_INFO_TIP = 9,
 };
 
 enum BadgeValue { BADGE_OPEN = 0, BADGE_READY = 1, BADGE_RUNNING = 2, BADGE_PASS = 3, BADGE_FAIL = 4 };

@@ -360,6 +360,26 @@ TEST_F(LineControllerTest, ProgressAndMessagesReachTheRowAndTheLastMessageIsKept
     EXPECT_EQ(m_lines->lineState(0).lastMessage, QStringLiteral("Checksum mismatch"));
 }
 
+TEST_F(LineControllerTest, FailureReasonStaysAsTooltipUntilTheLineIsOfferedAgain)
+{
+    startReady();
+    m_engine.setDownload([](ScriptedEngine& e, int line, int) {
+        e.message(line, "Connection to the device lost");
+        e.result(line, 4);
+    });
+    m_lines->StartLine(0);
+    waitLineIdle(0);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_DOWNLOADFAIL"));
+    EXPECT_EQ(m_rows.item(LINE_ITEM_INFO_TIP, 0), QStringLiteral("Connection to the device lost"));
+    m_engine.removeDevice(3);
+    m_engine.deviceChanged(1);
+    EXPECT_EQ(m_rows.item(LINE_ITEM_INFO_TIP, 0), QStringLiteral("Connection to the device lost"));
+    plug(3);
+    m_engine.deviceChanged(1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_READY);
+    EXPECT_EQ(m_rows.item(LINE_ITEM_INFO_TIP, 0), QString());
+}
+
 TEST_F(LineControllerTest, FailedThreadStartGivesTheLineBack)
 {
     startReady();

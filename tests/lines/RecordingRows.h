@@ -14,7 +14,7 @@
 class RecordingRows final : public LineRows
 {
 public:
-    static constexpr int kKinds = 9;
+    static constexpr int kKinds = 10;
 
     void SetLineItem(int kind, int line, const QString& text) override
     {
