@@ -8,6 +8,7 @@
 #include "platform/StationPaths.h"
 #include "platform/SystemLocale.h"
 #include "records/PassCounters.h"
+#include "records/RecordDbLink.h"
 #include "records/RecordStore.h"
 #include "settings/LanguageText.h"
 #include "settings/StationConfig.h"
@@ -44,6 +45,8 @@ MainDialog::MainDialog(Services services)
         m_services.loadEngine = [](EngineBinding& binding, LineEventHandler* handler, QObject* context) {
             return binding.Load(handler, context);
         };
+    // Read once: the menu shows the record database's entry only when set.
+    m_recordDbUrl = StationConfig::ReadRecordDbUrl();
     buildWindow();
     // Without a working copy the operator is asked for the record file,
     // before the window shows.
@@ -62,6 +65,7 @@ MainDialog::~MainDialog()
     // Workers and the reader may wait on this window; let them finish.
     m_lines.Shutdown();
     m_versionReader.reset();
+    m_recordDb.reset();
 }
 
 void MainDialog::buildWindow()
@@ -107,6 +111,8 @@ void MainDialog::buildMenu()
     QMenu* records = m_menuBar->addMenu(QStringLiteral("导出下载记录"));
     addCommand(records, QStringLiteral("PORT"), MainWindowLayout::CmdPortConfig, &MainDialog::OnPortConfig);
     addCommand(records, QStringLiteral("S"), MainWindowLayout::CmdExport, &MainDialog::OnExportRecords);
+    if (!m_recordDbUrl.isEmpty())
+        addCommand(records, QStringLiteral("DB"), MainWindowLayout::CmdDbStatus, &MainDialog::OnDbStatus);
     QMenu* help = m_menuBar->addMenu(QStringLiteral("帮助"));
     addCommand(help, QStringLiteral("帮助"), MainWindowLayout::CmdHelp, &MainDialog::OnHelp);
     addCommand(help, QStringLiteral("关于"), MainWindowLayout::CmdAbout, &MainDialog::OnAbout);
@@ -144,6 +150,7 @@ bool MainDialog::OnInitDialog()
         return false;
     }
     m_records->RemoveStaleTemporaries();
+    StartRecordDb();
     m_clockTimer->start();
     m_lines.ResetLines();
     LoadCounters();
@@ -230,6 +237,8 @@ void MainDialog::ApplyLocalisedTexts()
     menuCommand(CmdExport)->setText(Text("IDC_EXE_EXCEL_EXPORT"));
     menuCommand(CmdHelp)->setText(Text("IDC_EXE_HELP"));
     menuCommand(CmdAbout)->setText(Text("IDC_EXE_ABOUT"));
+    if (QAction* status = menuCommand(CmdDbStatus))
+        status->setText(Text("IDC_EXE_DB_STATUS"));
 }
 
 void MainDialog::SetLineItem(int kind, int line, const QString& text)
@@ -327,4 +336,23 @@ void MainDialog::ShowVersionFileError()
         Qt::QueuedConnection);
     while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready && !m_closing) {
     }
+}
+
+// The station's one instance sends its records to the database, when a
+// URL is set; without one nothing of this runs.
+void MainDialog::StartRecordDb()
+{
+    if (m_recordDbUrl.isEmpty())
+        return;
+    auto notify = [this](RecordDbLink::Problem problem, const QString& detail) {
+        // Shown after the handler that found the problem has returned: a
+        // line result must not wait for the operator.
+        const char* key = problem == RecordDbLink::Problem::Link ? "IDC_EXE_DB_LINKFAIL" : "IDC_EXE_DB_OUTBOXFAIL";
+        const QString text = Text(key) + QStringLiteral("\n\n") + detail;
+        QMetaObject::invokeMethod(&m_callContext, [this, text] { m_prompter.warn(text); }, Qt::QueuedConnection);
+    };
+    m_recordDb = std::make_unique<RecordDbLink>(m_recordDbUrl, RecordDbLink::defaultOutboxPath(StationPaths::dataDir()),
+                                                QSysInfo::machineHostName(), kVersionLabel, notify);
+    m_lines.SetRecordDb(m_recordDb.get());
+    m_recordDb->start();
 }

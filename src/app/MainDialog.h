@@ -25,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QMenuBar;
 class QTimer;
+class RecordDbLink;
 class RecordStore;
 class VersionFileReader;
 
@@ -80,6 +81,7 @@ public:
     void OnClearCounters();
     void OnHelp();
     void OnAbout();
+    void OnDbStatus();
     void RequestClose();
 
     // For tests and automation.
@@ -105,6 +107,7 @@ private:
     void LoadCounters();
     void ApplyLocalisedTexts();
     void StartVersionReader();
+    void StartRecordDb();
     void ShowVersionFileError();
     bool RefusedWhileBusy() { return m_lines.RefusedWhileBusy(); }
     static QString Text(const char* key);
@@ -129,6 +132,9 @@ private:
     std::unique_ptr<VersionFileReader> m_versionReader;
     std::unique_ptr<PassCounters> m_counters;
     std::unique_ptr<RecordStore> m_records;
+    // Declared before the lines, which use it until they are shut down.
+    QByteArray m_recordDbUrl;
+    std::unique_ptr<RecordDbLink> m_recordDb;
     LineController m_lines;
     std::atomic<bool> m_closing{false};
 };

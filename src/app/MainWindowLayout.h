@@ -44,6 +44,7 @@ enum MenuCommand {
     CmdExport = 1017,
     CmdHelp = 32775,
     CmdAbout = 32774,
+    CmdDbStatus = 32777, // only when the station sends records to a database
 };
 
 std::vector<ControlSpec> lineRow(int line);

@@ -11,6 +11,7 @@
 #include "platform/TextCodec.h"
 #include "records/PassCounters.h"
 #include "records/RecordLine.h"
+#include "records/RecordDbLink.h"
 #include "records/RecordStore.h"
 #include "settings/LanguageText.h"
 #include "settings/VersionFileReader.h"
@@ -294,20 +295,26 @@ void LineController::OnLineResult(const int32_t* code, int line)
         m_counters->UpdateCounters(passed, false, m_rows.ClockText());
         m_rows.ShowCounters();
     }
-    LogLineResult(line, passed);
+    LogLineResult(line, passed, *code);
 }
 
-void LineController::LogLineResult(int line, bool passed)
+void LineController::LogLineResult(int line, bool passed, int engineCode)
 {
     if (!m_records)
         return;
-    const DeviceInfo& device = m_lines[size_t(line)].device;
+    const LineState& state = m_lines[size_t(line)];
+    const DeviceInfo& device = state.device;
+    const QDateTime now = m_clock.now();
     LineRecord record;
     record.passed = passed;
     record.imei = device.imei;
     record.versionStem = VersionStem(device.displayVersion);
     record.deviceVersion = device.displayVersion;
     record.packageVersion = m_reader->displayVersion();
-    record.date = FormatRecordDate(m_clock.now());
-    m_records->AppendRecord(record);
+    record.date = FormatRecordDate(now);
+    // The log is the station's own copy and comes first; the database gets
+    // what the log took.
+    if (m_records->AppendRecord(record) && m_recordDb)
+        m_recordDb->addLineResult(record, {line, state.port.number, engineCode, state.lastMessage,
+                                           state.elapsedSeconds, now});
 }

@@ -19,6 +19,7 @@ class LineRows;
 class LineVerifier;
 class PassCounters;
 class Prompter;
+class RecordDbLink;
 class RecordStore;
 class VersionFileReader;
 
@@ -44,6 +45,8 @@ public:
     // The pieces that come up later in the window's set-up sequence.
     void SetCounters(PassCounters* counters) { m_counters = counters; }
     void SetRecords(RecordStore* records) { m_records = records; }
+    // The record database, when the station sends its records to one.
+    void SetRecordDb(RecordDbLink* recordDb) { m_recordDb = recordDb; }
     // The reader and the verification rule that the workers use.
     void SetVersionReader(VersionFileReader* reader, bool skipVerification, std::chrono::milliseconds versionWait);
 
@@ -88,7 +91,7 @@ private:
     void UpdateLineClock(int line);
     void ShowNoPort(int line);
     void ScanLine(int line, int offer);
-    void LogLineResult(int line, bool passed);
+    void LogLineResult(int line, bool passed, int engineCode);
     // SetLineItem from any thread: a worker's call runs on the window thread.
     void SetItemFromWorker(int kind, int line, const QString& text);
     static QString Text(const char* key);
@@ -104,5 +107,6 @@ private:
     std::unique_ptr<LineVerifier> m_verifier;
     PassCounters* m_counters = nullptr;
     RecordStore* m_records = nullptr;
+    RecordDbLink* m_recordDb = nullptr;
     std::atomic<int> m_liveWorkers{0};
 };

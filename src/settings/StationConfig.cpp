@@ -60,6 +60,11 @@ bool WriteNvFilePath()
                             TextCodec::encode(StationPaths::executableDir() + QStringLiteral("NV")));
 }
 
+QByteArray ReadRecordDbUrl()
+{
+    return file().readText("RECORD_DB", "URL", {}, kPathCapacity).trimmed();
+}
+
 } // namespace StationConfig
 
 QList<LinePort> ParsePorts(const QByteArray& text)

@@ -9,8 +9,8 @@
 #include <array>
 
 // config.ini beside the executable: section "DLOption" (LANG, RunFlag,
-// DLMode) and "GET_DLL_Setting" (ITEM_VERSIONFILE_PATH, PORTS,
-// ITEM_NVFILE_PATH). Read key by key when needed; nothing cached here.
+// DLMode), "GET_DLL_Setting" (ITEM_VERSIONFILE_PATH, PORTS,
+// ITEM_NVFILE_PATH) and "RECORD_DB" (URL). Read key by key when needed; nothing cached here.
 // Writes replace the file atomically; their result is for information only.
 namespace StationConfig {
 
@@ -29,6 +29,9 @@ QByteArray ReadPortsText();
 bool WritePorts(const std::array<int, 8>& numbers);
 // "GET_DLL_Setting"/"ITEM_NVFILE_PATH" = executable dir + "NV".
 bool WriteNvFilePath();
+// "RECORD_DB"/"URL": the record database's connection text (a libpq
+// connection string or URI), empty when the station does not send records.
+QByteArray ReadRecordDbUrl();
 
 } // namespace StationConfig
 

@@ -21,6 +21,11 @@ endforeach()
 station_test(DialogTemplateTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/DialogTemplateTest.cpp
   LIBS station_app)
+# The window with the record database; needs the private PostgreSQL server.
+station_pg_test(MainDialogRecordDbTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainDialogRecordDbTest.cpp ${_window_support}
+  LIBS station_app)
+add_dependencies(MainDialogRecordDbTest record_seed)
 
 # The window with the fastboot engine and emulated fastboot devices.
 station_test(FastbootEndToEndTest

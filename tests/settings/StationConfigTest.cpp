@@ -56,6 +56,18 @@ TEST_F(StationConfigTest, DLModeNumberOrNot)
     EXPECT_EQ(StationConfig::ReadDLMode(), 0);
 }
 
+TEST_F(StationConfigTest, RecordDbUrlAsWrittenOrEmpty)
+{
+    EXPECT_TRUE(StationConfig::ReadRecordDbUrl().isEmpty());
+    m_dir.write("config.ini", "[RECORD_DB]\nURL=\n");
+    EXPECT_TRUE(StationConfig::ReadRecordDbUrl().isEmpty());
+    // A connection string keeps its own "=" signs and blanks.
+    m_dir.write("config.ini", "[RECORD_DB]\nURL=host=db.example port=5433 dbname=production sslmode=verify-full\n");
+    EXPECT_EQ(StationConfig::ReadRecordDbUrl(), "host=db.example port=5433 dbname=production sslmode=verify-full");
+    m_dir.write("config.ini", "[RECORD_DB]\r\nURL=postgresql://station@db.example/production?sslmode=verify-full\r\n");
+    EXPECT_EQ(StationConfig::ReadRecordDbUrl(), "postgresql://station@db.example/production?sslmode=verify-full");
+}
+
 TEST_F(StationConfigTest, FreshStationWritesOnlyNvPath)
 {
     ASSERT_TRUE(StationConfig::WriteNvFilePath());

@@ -1,0 +1,149 @@
+#include "StationReport.h"
+
+#include "records/PgConnection.h"
+
+#include <QRegularExpression>
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr std::chrono::seconds kTimeout{60};
+
+// $1: the interval, $2: the station or empty for all.
+constexpr char kStation[] = " AND ($2 = '' OR station = $2)";
+
+} // namespace
+
+std::optional<QByteArray> StationReport::ParseSince(const QString& text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^([1-9][0-9]{0,5})([mhd])$"));
+    const QRegularExpressionMatch match = pattern.match(text.trimmed());
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString unit = match.captured(2);
+    const char* name = unit == QLatin1String("m") ? " minutes" : unit == QLatin1String("h") ? " hours" : " days";
+    return match.captured(1).toLatin1() + name;
+}
+
+StationReport::StationReport(QByteArray since, QString station)
+    : m_since(std::move(since))
+    , m_station(std::move(station))
+{
+}
+
+bool StationReport::Load(PgConnection& conn)
+{
+    m_sections.clear();
+    const QByteArray hourly = QByteArray(" WHERE hour >= date_trunc('hour', now() - $1::interval)") + kStation;
+    return loadSection(conn, QStringLiteral("Summary"), QStringLiteral("units_per_hour"),
+                       {QStringLiteral("station"), QStringLiteral("attempts"), QStringLiteral("passed"),
+                        QStringLiteral("pass %"), QStringLiteral("units/hour")},
+                       "SELECT station, sum(attempts), sum(passed),"
+                       " round(100.0 * sum(passed) / sum(attempts), 1),"
+                       " round(sum(attempts)::numeric / greatest(count(DISTINCT hour), 1), 1)"
+                       " FROM units_per_hour"
+                           + hourly + " GROUP BY station ORDER BY station")
+        && loadSection(conn, QStringLiteral("Units per hour"), QStringLiteral("units_per_hour"),
+                       {QStringLiteral("station"), QStringLiteral("hour"), QStringLiteral("attempts"),
+                        QStringLiteral("units"), QStringLiteral("passed")},
+                       "SELECT station, to_char(hour, 'YYYY-MM-DD HH24:00'), attempts, units, passed"
+                       " FROM units_per_hour"
+                           + hourly + " ORDER BY station, hour")
+        && loadSection(conn, QStringLiteral("First-pass yield"), QStringLiteral("first_pass_yield"),
+                       {QStringLiteral("station"), QStringLiteral("day"), QStringLiteral("units"),
+                        QStringLiteral("first pass"), QStringLiteral("yield %")},
+                       QByteArray("SELECT station, to_char(day, 'YYYY-MM-DD'), units, first_pass, yield_percent"
+                                  " FROM first_pass_yield WHERE day >= (now() - $1::interval)::date")
+                           + kStation + " ORDER BY station, day")
+        && loadSection(conn, QStringLiteral("Failures by port"), QStringLiteral("failures_by_port"),
+                       {QStringLiteral("station"), QStringLiteral("line"), QStringLiteral("port"),
+                        QStringLiteral("reason"), QStringLiteral("count")},
+                       "SELECT station, line, port, reason, sum(count) FROM failures_by_port" + hourly
+                           + " GROUP BY station, line, port, reason ORDER BY sum(count) DESC, station, line, port");
+}
+
+bool StationReport::loadSection(PgConnection& conn, const QString& title, const QString& view,
+                                const QStringList& header, const QByteArray& sql)
+{
+    const PgConnection::Result result = conn.exec(sql, {m_since, m_station.toUtf8()}, kTimeout);
+    if (!result)
+        return false;
+    Section section{title, view, header, {}};
+    for (int r = 0; r < PQntuples(result.get()); ++r) {
+        QStringList row;
+        for (int c = 0; c < PQnfields(result.get()); ++c)
+            row << QString::fromUtf8(PQgetvalue(result.get(), r, c));
+        section.rows << row;
+    }
+    m_sections << section;
+    return true;
+}
+
+QByteArray StationReport::FormatTable() const
+{
+    QString out;
+    for (const Section& section : m_sections) {
+        if (!out.isEmpty())
+            out += QLatin1Char('\n');
+        out += section.title + QLatin1Char('\n');
+        if (section.rows.isEmpty()) {
+            out += QStringLiteral("  (none)\n");
+            continue;
+        }
+        QList<qsizetype> widths;
+        for (const QString& h : section.header)
+            widths << h.size();
+        for (const QStringList& row : section.rows) {
+            for (qsizetype c = 0; c < row.size() && c < widths.size(); ++c)
+                widths[c] = std::max(widths[c], row[c].size());
+        }
+        auto line = [&](const QStringList& cells) {
+            QString text;
+            for (qsizetype c = 0; c < cells.size(); ++c)
+                text += QStringLiteral("  ") + cells[c].leftJustified(widths[c]);
+            while (text.endsWith(QLatin1Char(' ')))
+                text.chop(1);
+            out += text + QLatin1Char('\n');
+        };
+        line(section.header);
+        for (const QStringList& row : section.rows)
+            line(row);
+    }
+    return out.toUtf8();
+}
+
+QByteArray StationReport::CsvField(const QString& text)
+{
+    QByteArray field = text.toUtf8();
+    if (!field.isEmpty() && QByteArray("=+-@").contains(field[0]))
+        field.prepend('\'');
+    if (field.contains(',') || field.contains('"') || field.contains('\n') || field.contains('\r'))
+        field = '"' + field.replace("\"", "\"\"") + '"';
+    return field;
+}
+
+// One block per view, blank lines between; the first column names the view.
+QByteArray StationReport::FormatCsv() const
+{
+    QByteArray out;
+    for (const Section& section : m_sections) {
+        if (!out.isEmpty())
+            out += "\r\n";
+        QList<QByteArray> header{"figure"};
+        for (const QString& h : section.header)
+            header << CsvField(h);
+        out += header.join(',') + "\r\n";
+        const QByteArray figure = section.title == QLatin1String("Summary") ? "summary" : section.view.toUtf8();
+        for (const QStringList& row : section.rows) {
+            QList<QByteArray> fields{figure};
+            for (const QString& cell : row)
+                fields << CsvField(cell);
+            out += fields.join(',') + "\r\n";
+        }
+    }
+    return out;
+}
