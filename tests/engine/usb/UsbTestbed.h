@@ -1,0 +1,66 @@
+#pragma once
+
+#include "EmulatedUsbDevice.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+
+// An emulated USB tree for the tests, through umockdev: sysfs, udev and the
+// usbfs device nodes of this process are the testbed's while it lives.
+//
+// The tree: bus 1 is a USB 2 root hub with a seven-port hub on its port 1
+// ("1-1"); bus 2 is the SuperSpeed half of the same controller, with the
+// SuperSpeed half of that hub ("2-1"), each port paired with its USB 2 twin
+// by a "peer" link. Devices go into the ports ("1-1.3", "2-1.3", "1-2").
+// Every plug gets a fresh device address, as the kernel gives one.
+class UsbTestbed final
+{
+public:
+    // True when this process runs with umockdev's preload library; else
+    // *why says what is missing.
+    static bool available(std::string* why);
+
+    UsbTestbed();
+    ~UsbTestbed();
+    UsbTestbed(const UsbTestbed&) = delete;
+    UsbTestbed& operator=(const UsbTestbed&) = delete;
+
+    struct Ids {
+        uint16_t vendor = 0x18d1;
+        uint16_t product = 0x4ee0;
+        bool fastboot = true; // with the fastboot interface (else a vendor interface)
+    };
+
+    // Puts a device into a port; returns its address. model may be null for
+    // a device that is never opened.
+    int plug(const std::string& location, std::shared_ptr<PacketDevice> model, Ids ids);
+    int plug(const std::string& location, std::shared_ptr<PacketDevice> model) { return plug(location, std::move(model), Ids{}); }
+    // Pulls the device out of the port (a remove uevent).
+    void unplug(const std::string& location);
+    // The device now in that port, or null.
+    EmulatedUsbDevice* device(const std::string& location);
+
+    // Root of the emulated sysfs, as the code under test sees it ("/sys").
+    std::string rootDir() const;
+
+private:
+    struct Plugged {
+        std::string sysPath;
+        std::unique_ptr<EmulatedUsbDevice> device;
+    };
+    void addHub(const std::string& location, int speed, int ports);
+    std::string sysPathOf(const std::string& location) const;
+    int nextAddress(int bus);
+
+    UMockdevTestbed* m_testbed = nullptr;
+    std::mutex m_mutex;
+    std::map<int, int> m_lastAddress;
+    std::map<std::string, Plugged> m_plugged;
+    std::vector<std::unique_ptr<EmulatedUsbDevice>> m_retired; // kept until the testbed goes
+};
