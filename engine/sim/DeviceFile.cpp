@@ -1,6 +1,7 @@
 #include "DeviceFile.h"
 
-#include "IniText.h"
+#include "platform/AtomicWriter.h"
+#include "platform/IniText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,6 +9,8 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,19 +39,6 @@ T number(const std::string& text, T fallback)
     T value{};
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && end == text.data() + text.size() ? value : fallback;
-}
-
-bool writeAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 bool syncFolder(const std::string& folder)
@@ -90,19 +80,24 @@ std::optional<DeviceFile::State> DeviceFile::read() const
 {
     if (!exists())
         return std::nullopt;
-    const IniText ini = IniText::load(m_path);
+    std::string text;
+    {
+        std::ifstream in(m_path, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const auto value = [&](std::string_view key) { return IniText::valueIn(text, kSection, key); };
     State s;
     // Anything but READY is a device that cannot take a download.
-    std::string mode = ini.value(kSection, "Mode");
+    std::string mode = value("Mode");
     for (char& c : mode)
         c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     s.arm = mode != "READY";
-    s.display = ini.value(kSection, "DisplayVersion");
-    s.internal = ini.value(kSection, "InternalVersion");
-    s.imei = ini.value(kSection, "IMEI");
-    s.speed = std::max<int64_t>(0, number<int64_t>(ini.value(kSection, "Speed"), 0));
-    s.failAt = ini.contains(kSection, "FailAt") ? number<int>(ini.value(kSection, "FailAt"), -1) : -1;
-    s.resultCode = number<int>(ini.value(kSection, "ResultCode"), 0);
+    s.display = value("DisplayVersion");
+    s.internal = value("InternalVersion");
+    s.imei = value("IMEI");
+    s.speed = std::max<int64_t>(0, number<int64_t>(value("Speed"), 0));
+    s.failAt = number<int>(value("FailAt"), -1);
+    s.resultCode = number<int>(value("ResultCode"), 0);
     return s;
 }
 
@@ -168,31 +163,9 @@ bool DeviceFile::isDeviceFileName(std::string_view name, int* port)
 
 bool DeviceFile::replaceFile(const std::string& path, std::string_view content, std::string* error)
 {
-    const std::string folder = folderOf(path);
-    // A hidden name that no reader takes for a device file.
-    std::string temp = folder + "/." + std::filesystem::path(path).filename().string() + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        setError(error, errorText(folder, errno));
-        return false;
-    }
-    bool ok = writeAll(fd, content) && ::fdatasync(fd) == 0;
-    int err = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
+    int err = 0;
+    if (!AtomicWriter::replace(path, content, &err)) {
         setError(error, errorText(path, err));
-        return false;
-    }
-    if (!syncFolder(folder)) {
-        setError(error, errorText(folder, errno));
         return false;
     }
     return true;

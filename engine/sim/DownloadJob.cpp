@@ -1,6 +1,6 @@
 #include "DownloadJob.h"
 
-#include "PackageVersions.h"
+#include "settings/VersionScan.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -59,10 +59,13 @@ int32_t DownloadJob::run()
     std::string why;
     if (!listPackage(&files, &m_total, &why))
         return fail(NoPackage, why);
-    std::string display;
-    std::string internal;
-    if (!PackageVersions::read((fs::path(m_versionDir) / "system.img").string(), &display, &internal))
+    // The versions are read by the tool's own rules, so that the device ends
+    // up with exactly the texts the tool compares against.
+    const VersionScan::Result versions = VersionScan().scan((fs::path(m_versionDir) / "system.img").string());
+    if (versions.outcome != VersionScan::Outcome::Complete || !versions.displayFound || !versions.internalFound)
         return fail(NoPackage, "No version found in system.img of " + m_versionDir);
+    const std::string& display = versions.displayVersion;
+    const std::string& internal = versions.internalVersion;
 
     reportProgress(0);
     m_events.message("Erasing");

@@ -1,6 +1,6 @@
 #include "SimConfig.h"
 
-#include "IniText.h"
+#include "platform/IniText.h"
 
 #include <filesystem>
 
@@ -13,7 +13,7 @@ SimConfig::SimConfig(std::string stationDir)
 
 std::string SimConfig::busDir() const
 {
-    const std::string value = IniText::load(configPath()).value("SIM_Engine", "BUS_DIR");
+    const std::string value = IniText(configPath()).readText("SIM_Engine", "BUS_DIR");
     if (value.empty())
         return (std::filesystem::path(m_stationDir) / "simbus").string();
     return (std::filesystem::path(m_stationDir) / value).lexically_normal().string();
@@ -21,7 +21,7 @@ std::string SimConfig::busDir() const
 
 std::string SimConfig::versionDir() const
 {
-    return IniText::load(configPath()).value("GET_DLL_Setting", "ITEM_VERSIONFILE_PATH");
+    return IniText(configPath()).readText("GET_DLL_Setting", "ITEM_VERSIONFILE_PATH");
 }
 
 std::string SimConfig::configPath() const

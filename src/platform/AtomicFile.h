@@ -1,11 +1,12 @@
 #pragma once
 
+#include "platform/AtomicWriter.h"
+
 #include <QByteArray>
 #include <QString>
 
-#include <sys/types.h>
-
-// Replaces a file atomically: the new content goes to a temporary file
+// The tool's face of AtomicWriter, taking Qt paths and bytes. Replaces a file
+// atomically: the new content goes to a temporary file
 // "<name>.tmp-XXXXXX" in the same folder, every write is checked, then
 // fdatasync, rename over the old file and fsync of the folder. Until the
 // rename the old file stays whole, so a crash leaves the old or the new file
@@ -36,15 +37,8 @@ public:
     bool open();
     bool append(const char* data, qint64 size);
     bool commit();
-    int error() const { return m_error; }
+    int error() const;
 
 private:
-    bool fail();
-    void discard();
-
-    QString m_path;
-    QByteArray m_targetPath; // m_path with a symbolic link resolved
-    QByteArray m_tempPath;
-    int m_fd = -1;
-    int m_error = 0;
+    AtomicWriter m_writer;
 };

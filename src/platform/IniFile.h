@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/IniText.h"
+
 #include <QByteArray>
 #include <QString>
 
-// INI access with the semantics station files rely on: section and key names
+// The tool's face of IniText, taking Qt paths and bytes. INI access with the
+// semantics station files rely on: section and key names
 // match without regard to (ASCII) case, blanks around names and values are
 // trimmed, a value in matching double or single quotes loses them, the first
 // section and the first key of a name win. Lines without "=" inside a
@@ -45,6 +48,7 @@ public:
 
 private:
     QString m_path;
+    IniText m_text;
 };
 
 // The leading decimal integer of a text: leading blanks skipped, optional

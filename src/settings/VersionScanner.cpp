@@ -2,185 +2,36 @@
 
 #include <QFile>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
 
-constexpr char DisplayKey[] = "ro.build.display.id=";
-constexpr char InternalKey[] = "ro.build.sw_internal_version=";
-constexpr qsizetype DisplayKeyLength = sizeof(DisplayKey) - 1;
-constexpr qsizetype InternalKeyLength = sizeof(InternalKey) - 1;
-// A line feed and an unfinished key carried from one block into the next.
-constexpr qsizetype CarryCapacity = std::max(DisplayKeyLength, InternalKeyLength);
-
-enum class Key { None, Display, Internal, NeedMore };
-
-// Which key starts at p, given avail bytes. NeedMore when the bytes run out
-// inside what could still become a key.
-Key matchKey(const char* p, qsizetype avail, bool atEnd)
+VersionScanner::Outcome outcomeOf(VersionScan::Outcome outcome)
 {
-    struct Candidate { const char* text; qsizetype length; Key key; };
-    static constexpr Candidate candidates[] = {
-        {DisplayKey, DisplayKeyLength, Key::Display},
-        {InternalKey, InternalKeyLength, Key::Internal},
-    };
-    // Most line feeds in an image start no key at all.
-    if (avail > 0 && *p != 'r')
-        return Key::None;
-    bool partial = false;
-    for (const Candidate& c : candidates) {
-        if (avail >= c.length) {
-            if (std::memcmp(p, c.text, size_t(c.length)) == 0)
-                return c.key;
-        } else if (!atEnd && std::memcmp(p, c.text, size_t(avail)) == 0) {
-            partial = true;
-        }
+    switch (outcome) {
+    case VersionScan::Outcome::Stopped:
+        return VersionScanner::Outcome::Stopped;
+    case VersionScan::Outcome::Unreadable:
+        return VersionScanner::Outcome::Unreadable;
+    case VersionScan::Outcome::Complete:
+        break;
     }
-    return partial ? Key::NeedMore : Key::None;
-}
-
-// The state of one scan between blocks: the value being read, if any.
-class LineFinder final
-{
-public:
-    LineFinder(VersionScanner::Result& result, qsizetype valueLimit)
-        : m_result(result), m_valueLimit(valueLimit) {}
-
-    // Takes the bytes [data, data + size); returns how many bytes at the end
-    // must be handed in again in front of the next block.
-    qsizetype feed(const char* data, qsizetype size, bool atEnd)
-    {
-        qsizetype i = 0;
-        while (i < size && !done()) {
-            if (m_value) {
-                i = readValue(data, size, i);
-                continue;
-            }
-            const void* lf = std::memchr(data + i, '\n', size_t(size - i));
-            if (!lf)
-                break;
-            const qsizetype start = static_cast<const char*>(lf) - data + 1;
-            switch (matchKey(data + start, size - start, atEnd)) {
-            case Key::NeedMore:
-                return size - (start - 1);
-            case Key::Display:
-                begin(m_result.displayVersion, m_result.displayFound);
-                i = start + DisplayKeyLength;
-                break;
-            case Key::Internal:
-                begin(m_result.internalVersion, m_result.internalFound);
-                i = start + InternalKeyLength;
-                break;
-            case Key::None:
-                i = start;
-                break;
-            }
-        }
-        return 0;
-    }
-
-    // The end of the file closes a value still open.
-    void finish() { m_value = nullptr; }
-
-    bool done() const { return !m_value && m_result.displayFound && m_result.internalFound; }
-
-private:
-    void begin(QByteArray& value, bool& found)
-    {
-        value.clear();
-        found = true; // a later occurrence replaces this one
-        m_value = &value;
-    }
-
-    // Appends value bytes from i up to the next line feed and returns where
-    // reading goes on: at that line feed, which also opens the next line.
-    qsizetype readValue(const char* data, qsizetype size, qsizetype i)
-    {
-        const void* lf = std::memchr(data + i, '\n', size_t(size - i));
-        const qsizetype end = lf ? static_cast<const char*>(lf) - data : size;
-        const qsizetype room = m_valueLimit - m_value->size();
-        const qsizetype take = std::min(end - i, room);
-        if (take > 0) {
-            const qsizetype from = m_value->size();
-            m_value->append(data + i, take);
-            std::replace(m_value->begin() + from, m_value->end(), '\0', ' ');
-        }
-        if (lf)
-            m_value = nullptr;
-        return end;
-    }
-
-    VersionScanner::Result& m_result;
-    qsizetype m_valueLimit;
-    QByteArray* m_value = nullptr;
-};
-
-// Closes the descriptor on every way out of a scan.
-struct FileDescriptor
-{
-    int fd;
-    ~FileDescriptor() { if (fd >= 0) ::close(fd); }
-};
-
-qsizetype readSome(int fd, char* into, qsizetype size)
-{
-    for (;;) {
-        const ssize_t got = ::read(fd, into, size_t(size));
-        if (got >= 0 || errno != EINTR)
-            return qsizetype(got);
-    }
+    return VersionScanner::Outcome::Complete;
 }
 
 } // namespace
 
 VersionScanner::VersionScanner(qsizetype blockSize, qsizetype valueLimit)
-    : m_blockSize(std::max<qsizetype>(blockSize, 1)), m_valueLimit(std::max<qsizetype>(valueLimit, 0))
+    : m_scan(blockSize, valueLimit)
 {
 }
 
 VersionScanner::Result VersionScanner::scan(const QString& path, const std::atomic_bool* stop) const
 {
+    const VersionScan::Result found = m_scan.scan(QFile::encodeName(path).toStdString(), stop);
     Result result;
-    const FileDescriptor file{::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0) {
-        result.outcome = Outcome::Unreadable;
-        return result;
-    }
-    ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-
-    // The carried bytes are moved in just before the block, so key and line
-    // feed are seen as one run of bytes.
-    std::vector<char> buffer(size_t(CarryCapacity + m_blockSize));
-    char* const block = buffer.data() + CarryCapacity;
-    qsizetype carried = 0;
-    LineFinder finder(result, m_valueLimit);
-    for (;;) {
-        if (stop && stop->load(std::memory_order_relaxed)) {
-            result.outcome = Outcome::Stopped;
-            return result;
-        }
-        const qsizetype got = readSome(file.fd, block, m_blockSize);
-        if (got < 0) {
-            result.outcome = Outcome::Unreadable;
-            return result;
-        }
-        const char* const run = block - carried;
-        const qsizetype runSize = carried + got;
-        if (got == 0) {
-            finder.feed(run, runSize, true);
-            finder.finish();
-            return result;
-        }
-        const qsizetype keep = finder.feed(run, runSize, false);
-        if (finder.done())
-            return result;
-        std::memmove(block - keep, run + runSize - keep, size_t(keep));
-        carried = keep;
-    }
+    result.outcome = outcomeOf(found.outcome);
+    result.displayFound = found.displayFound;
+    result.internalFound = found.internalFound;
+    result.displayVersion = QByteArray::fromStdString(found.displayVersion);
+    result.internalVersion = QByteArray::fromStdString(found.internalVersion);
+    return result;
 }

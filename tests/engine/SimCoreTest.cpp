@@ -1,6 +1,5 @@
 #include "DeviceFile.h"
-#include "IniText.h"
-#include "PackageVersions.h"
+#include "DownloadJob.h"
 #include "SimConfig.h"
 
 #include "support/TempDir.h"
@@ -16,22 +15,17 @@ std::string str(const QString& s)
     return s.toStdString();
 }
 
-TEST(IniTextTest, NamesIgnoreCaseValuesAreTrimmedFirstKeyWins)
+TEST(SimConfigTest, ReadsSettingsByTheToolsRules)
 {
-    const auto ini = sim::IniText::parse("\xEF\xBB\xBF; comment\r\n"
-                                         "[get_dll_setting]\r\n"
-                                         "  Item_VersionFile_Path =  /opt/pkg v1  \r\n"
-                                         "ITEM_VERSIONFILE_PATH=/second\r\n"
-                                         "# another comment\n"
-                                         "noequals\n"
-                                         "[ SIM_Engine ]\n"
-                                         "BUS_DIR=\n");
-    EXPECT_EQ(ini.value("GET_DLL_Setting", "ITEM_VERSIONFILE_PATH"), "/opt/pkg v1");
-    EXPECT_TRUE(ini.contains("sim_engine", "bus_dir"));
-    EXPECT_EQ(ini.value("SIM_Engine", "BUS_DIR", "x"), "");
-    EXPECT_EQ(ini.value("SIM_Engine", "missing", "fallback"), "fallback");
-    EXPECT_FALSE(ini.contains("GET_DLL_Setting", "noequals"));
-    EXPECT_FALSE(sim::IniText::load("/nonexistent/config.ini").contains("a", "b"));
+    // The shared reader: a value the tool wrote in quotes reads back whole,
+    // the first section and key of a name win.
+    TempDir station;
+    sim::SimConfig config(str(station.path()));
+    station.write("config.ini", "\xEF\xBB\xBF[get_dll_setting]\r\n"
+                                "  Item_VersionFile_Path = \" /opt/pkg v1 \"\r\n"
+                                "ITEM_VERSIONFILE_PATH=/second\r\n"
+                                "[GET_DLL_Setting]\nITEM_VERSIONFILE_PATH=/third\n");
+    EXPECT_EQ(config.versionDir(), " /opt/pkg v1 ");
 }
 
 TEST(SimConfigTest, BusFolderDefaultsBesideTheLibraryAndFollowsBusDir)
@@ -49,45 +43,30 @@ TEST(SimConfigTest, BusFolderDefaultsBesideTheLibraryAndFollowsBusDir)
     EXPECT_EQ(config.busDir(), "/abs/bus");
 }
 
-class PackageVersionsTest : public ::testing::Test
+TEST(DownloadJobTest, TakesThePackageVersionsByTheToolsRules)
 {
-protected:
-    bool read(const QByteArray& image, size_t block = 64 * 1024)
-    {
-        dir.write("system.img", image);
-        display.clear();
-        internal.clear();
-        return sim::PackageVersions::read(str(dir.file("system.img")), &display, &internal, block);
-    }
-    TempDir dir;
-    std::string display;
-    std::string internal;
-};
+    // The last occurrence wins and a carriage return stays, as in the tool;
+    // the device file then trims the carriage return like any INI value.
+    TempDir bus;
+    TempDir package;
+    package.write("system.img", QByteArray(2000, '\0') + "\nro.build.display.id=ABC_V1.0\n"
+                                    + "\nro.build.display.id=ABC_V2.0\r\n"
+                                    + "\nro.build.sw_internal_version=ABC_INT_V2.0\n");
+    bus.write("port-4.ini", "[Device]\nMode=READY\nIMEI=1\n");
+    std::vector<std::string> texts;
+    sim::DownloadJob::Events events;
+    events.progress = [](int32_t) {};
+    events.message = [&](const std::string& text) { texts.push_back(text); };
+    sim::DownloadJob job(str(bus.path()), str(package.path()), 4, events);
+    ASSERT_EQ(job.run(), sim::DownloadJob::Success);
+    const auto device = sim::DeviceFile(str(bus.path()), 4).read();
+    ASSERT_TRUE(device.has_value());
+    EXPECT_EQ(device->display, "ABC_V2.0");
+    EXPECT_EQ(device->internal, "ABC_INT_V2.0");
 
-TEST_F(PackageVersionsTest, FindsBothLinesWhereverTheBlocksEnd)
-{
-    const QByteArray image = QByteArray(3000, '\0') + "\nro.build.sw_internal_version=ABC_INT_V2.0\r\n"
-                             + QByteArray(777, 'x') + "\nro.build.display.id=ABC_V2.0\n" + QByteArray(50, 'y');
-    for (const size_t block : {1, 2, 7, 64, 1000, 4096, 65536}) {
-        ASSERT_TRUE(read(image, block)) << block;
-        EXPECT_EQ(display, "ABC_V2.0") << block;
-        EXPECT_EQ(internal, "ABC_INT_V2.0") << block; // carriage return dropped
-    }
-}
-
-TEST_F(PackageVersionsTest, KeysCountOnlyRightAfterALineFeed)
-{
-    // At the very start, or inside a line, the text is no property line.
-    EXPECT_FALSE(read("ro.build.display.id=A\nro.build.sw_internal_version=B\n"));
-    EXPECT_FALSE(read("\nxro.build.display.id=A\nro.build.sw_internal_version=B\n"));
-    EXPECT_TRUE(read("\n\nro.build.display.id=A\nro.build.sw_internal_version=B"));
-    EXPECT_EQ(internal, "B"); // the last line ends at the end of the file
-    EXPECT_FALSE(read("\nro.build.display.id=A\n"));
-    EXPECT_TRUE(read("\nro.build.display.id=A\nro.build.display.id=Z\nro.build.sw_internal_version=\n"));
-    EXPECT_EQ(display, "A");
-    EXPECT_EQ(internal, "");
-    EXPECT_FALSE(read("\nro.build.display.id=" + QByteArray(5000, 'v') + "\nro.build.sw_internal_version=B\n"));
-    EXPECT_FALSE(sim::PackageVersions::read("/nonexistent/system.img", &display, &internal));
+    package.write("system.img", "ro.build.display.id=A\nro.build.sw_internal_version=B\n");
+    sim::DownloadJob refused(str(bus.path()), str(package.path()), 4, events);
+    EXPECT_EQ(refused.run(), sim::DownloadJob::NoPackage);
 }
 
 TEST(DeviceFileTest, WritesReadBackWithoutLeavingTemporaryFiles)
