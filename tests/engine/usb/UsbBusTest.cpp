@@ -72,3 +72,133 @@ TEST(UsbTestbed, DevicesAppearAtTheirPortsAndAnswerBulkTransfers)
     libusb_free_device_list(list, 1);
     libusb_exit(ctx);
 }
+
+// ---- UsbBus on the emulated tree ----
+
+#include "UsbBus.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using fastboot::UsbBus;
+using fastboot::UsbDeviceInfo;
+using fastboot::UsbLocation;
+
+namespace {
+
+UsbLocation at(const char* text)
+{
+    return *UsbLocation::parse(text);
+}
+
+// Waits for a condition with a deadline, checking every few milliseconds.
+template <typename F>
+bool eventually(F condition, std::chrono::milliseconds limit = std::chrono::seconds(10))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+class UsbBusTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!UsbTestbed::available(&why))
+            GTEST_SKIP() << why;
+        m_bed = std::make_unique<UsbTestbed>();
+    }
+    void TearDown() override
+    {
+        m_bus.reset(); // before the testbed: the bus holds its nodes
+        m_bed.reset();
+    }
+    void startBus()
+    {
+        m_bus = std::make_unique<UsbBus>(m_bed->rootDir());
+        std::string error;
+        ASSERT_TRUE(m_bus->start([this] { ++m_changes; }, &error)) << error;
+    }
+    std::optional<UsbDeviceInfo> listed(const char* socket) const
+    {
+        for (const auto& d : m_bus->devices()) {
+            if (d.socket == at(socket))
+                return d;
+        }
+        return std::nullopt;
+    }
+
+    std::unique_ptr<UsbTestbed> m_bed;
+    std::unique_ptr<UsbBus> m_bus;
+    std::atomic<int> m_changes{0};
+};
+
+} // namespace
+
+TEST_F(UsbBusTest, FindsFastbootAndBootRomDevicesBySocket)
+{
+    m_bed->plug("1-1.2", nullptr);
+    m_bed->plug("1-1.3", nullptr);
+    m_bed->plug("1-1.5", nullptr, {0x05c6, 0x9008, false}); // a boot ROM from the default list
+    m_bed->plug("1-1.6", nullptr, {0x1234, 0x5678, false}); // something else: ignored
+    m_bed->plug("2-1.4", nullptr);                          // SuperSpeed, socket 1-1.4
+    startBus();
+    const auto devices = m_bus->devices();
+    ASSERT_EQ(devices.size(), 4u);
+    EXPECT_EQ(devices[0].socket, at("1-1.2"));
+    EXPECT_EQ(devices[1].socket, at("1-1.3"));
+    EXPECT_EQ(devices[1].interface, 0);
+    EXPECT_EQ(devices[1].endpointIn, 0x81);
+    EXPECT_EQ(devices[1].endpointOut, 0x01);
+    EXPECT_FALSE(devices[1].bootRom);
+    EXPECT_EQ(devices[2].socket, at("1-1.4"));
+    EXPECT_EQ(devices[2].location, at("2-1.4"));
+    EXPECT_EQ(devices[3].socket, at("1-1.5"));
+    EXPECT_TRUE(devices[3].bootRom);
+
+    // The list is the station's to change.
+    m_bus->setBootRomIds({});
+    EXPECT_TRUE(eventually([&] { return m_bus->devices().size() == 3; }));
+}
+
+TEST_F(UsbBusTest, ReportsArrivalAndRemoval)
+{
+    startBus();
+    EXPECT_TRUE(m_bus->devices().empty());
+    m_bed->plug("1-1.3", nullptr);
+    ASSERT_TRUE(eventually([&] { return listed("1-1.3").has_value(); }));
+    EXPECT_GE(m_changes.load(), 1);
+    const int before = m_changes;
+    m_bed->unplug("1-1.3");
+    ASSERT_TRUE(eventually([&] { return !listed("1-1.3"); }));
+    EXPECT_GT(m_changes.load(), before);
+}
+
+TEST_F(UsbBusTest, WaitsForADeviceToComeBackInItsSocket)
+{
+    const int first = m_bed->plug("1-1.3", nullptr);
+    startBus();
+    std::optional<UsbDeviceInfo> back;
+    std::thread waiter([&] {
+        back = m_bus->waitFor(at("1-1.3"), std::chrono::steady_clock::now() + std::chrono::seconds(10),
+                              [&](const UsbDeviceInfo& d) { return d.address != first; });
+    });
+    m_bed->unplug("1-1.3");
+    m_bed->plug("1-1.6", nullptr); // another socket: not it
+    const int second = m_bed->plug("1-1.3", nullptr);
+    waiter.join();
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->address, second);
+
+    // Nobody comes back: the wait ends at its deadline.
+    m_bed->unplug("1-1.3");
+    EXPECT_FALSE(m_bus->waitFor(at("1-1.3"), std::chrono::steady_clock::now() + std::chrono::milliseconds(300),
+                                [](const UsbDeviceInfo&) { return true; }));
+}

@@ -173,8 +173,16 @@ void UsbTestbed::addHub(const std::string& location, int speed, int ports)
                                                      super ? 3 : 2)
         + configuration(9, 0, 0, endpoint(0x81, 3, 4, 12), 1);
     (void)ports;
-    umockdev_testbed_add_from_string(m_testbed, record(sysPathOf(location), bus, address, speed, descriptors).c_str(),
-                                     nullptr);
+    add(sysPathOf(location), record(sysPathOf(location), bus, address, speed, descriptors));
+}
+
+void UsbTestbed::add(const std::string& sysPath, const std::string& text)
+{
+    umockdev_testbed_add_from_string(m_testbed, text.c_str(), nullptr);
+    // umockdev sends the add uevent itself only when it finds its library in
+    // LD_PRELOAD; these tests link it instead.
+    if (!umockdev_in_mock_environment())
+        umockdev_testbed_uevent(m_testbed, ("/sys" + sysPath).c_str(), "add");
 }
 
 int UsbTestbed::plug(const std::string& location, std::shared_ptr<PacketDevice> model, Ids ids)
@@ -199,7 +207,7 @@ int UsbTestbed::plug(const std::string& location, std::shared_ptr<PacketDevice> 
         throw std::runtime_error("attach_ioctl " + std::string(node) + ": " + text);
     }
     const std::string sysPath = sysPathOf(location);
-    umockdev_testbed_add_from_string(m_testbed, record(sysPath, bus, address, speed, descriptors).c_str(), nullptr);
+    add(sysPath, record(sysPath, bus, address, speed, descriptors));
     m_plugged[location] = Plugged{sysPath, std::move(device)};
     return address;
 }
@@ -211,6 +219,8 @@ void UsbTestbed::unplug(const std::string& location)
     if (it == m_plugged.end())
         return;
     it->second.device->unplug();
+    // Older umockdev removes a device without telling udev.
+    umockdev_testbed_uevent(m_testbed, ("/sys" + it->second.sysPath).c_str(), "remove");
     umockdev_testbed_remove_device(m_testbed, ("/sys" + it->second.sysPath).c_str());
     // An engine may still hold the node open; the handler stays until the end.
     m_retired.push_back(std::move(it->second.device));

@@ -54,6 +54,7 @@ private:
         std::string sysPath;
         std::unique_ptr<EmulatedUsbDevice> device;
     };
+    void add(const std::string& sysPath, const std::string& record);
     void addHub(const std::string& location, int speed, int ports);
     std::string sysPathOf(const std::string& location) const;
     int nextAddress(int bus);
