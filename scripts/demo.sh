@@ -2,9 +2,14 @@
 # Builds the station, lays out a demo station folder with simulated devices
 # and starts the tool. Without a display it runs under Xvfb and saves a
 # screenshot of the window.
+#
+#   scripts/demo.sh            the stand-in engine and simbus devices
+#   scripts/demo.sh fastboot   the fastboot engine and emulated fastboot devices
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+mode=${1:-sim}
+case "$mode" in sim|fastboot) ;; *) echo "usage: $0 [fastboot]" >&2; exit 2 ;; esac
 
 scripts/setup-deps.sh
 # The demo has a build folder of its own, so switching between the demo and
@@ -35,6 +40,60 @@ with open(sys.argv[1], "wb") as f:
 PY
 printf 'boot image for the demo\n' > "$package/boot.img"
 
+if [ "$mode" = fastboot ]; then
+  # Five emulated fastboot devices on free loopback ports: one of another
+  # product line (refused), one whose flash of system fails.
+  cp "$demo/engines/libFastbootEngine.so" "$demo/libPhoneFlashEngine.so"
+  cat > "$demo/fbdevices.ini" <<INI
+[DEVICE.1]
+PORT=0
+DISPLAY=ABC_DE_V1.0
+INTERNAL=ABC_DE_INT_V1.0
+IMEI=356938035643809
+DELAY_MS_PER_MIB=60
+[DEVICE.2]
+PORT=0
+DISPLAY=ABC_DE_V1.1
+INTERNAL=ABC_DE_INT_V1.1
+IMEI=356938035643817
+DELAY_MS_PER_MIB=80
+MAX_DOWNLOAD_SIZE=0x1000000
+[DEVICE.3]
+PORT=0
+DISPLAY=XYZ_V3.0
+INTERNAL=XYZ_INT_V3.0
+IMEI=356938035643825
+[DEVICE.4]
+PORT=0
+DISPLAY=ABC_DE_V1.0
+INTERNAL=ABC_DE_INT_V1.0
+IMEI=356938035643833
+DELAY_MS_PER_MIB=40
+[DEVICE.5]
+PORT=0
+DISPLAY=ABC_DE_V1.2
+INTERNAL=ABC_DE_INT_V1.2
+IMEI=356938035643841
+DELAY_MS_PER_MIB=50
+FAIL_PARTITION=system
+INI
+  "$demo/tools/fbdevice" "$demo/fbdevices.ini" > "$demo/fbdevices.out" &
+  fbdevice_pid=$!
+  trap 'kill "$fbdevice_pid" 2>/dev/null || true' EXIT
+  for _ in $(seq 50); do grep -q '^ready' "$demo/fbdevices.out" 2>/dev/null && break; sleep 0.1; done
+  {
+    echo "[DLOption]"; echo "LANG=2"
+    echo "[GET_DLL_Setting]"; echo "ITEM_VERSIONFILE_PATH=$package"; echo "PORTS=3,5,7,9,12,0,0,0"
+    echo "[FASTBOOT_Engine]"
+    n=0
+    for port in 3 5 7 9 12; do
+      n=$((n + 1))
+      echo "PORT.$port=$(awk -v n="$n" '$1 == n { print $2 }' "$demo/fbdevices.out")"
+    done
+  } > "$demo/config.ini"
+  echo "Demo station: $demo (fastboot engine; devices: $demo/fbdevices.ini, partitions in $demo/device-N/)"
+else
+
 cat > "$demo/config.ini" <<INI
 [DLOption]
 LANG=2
@@ -54,12 +113,14 @@ simbus="$demo/tools/simbus"
 
 echo "Demo station: $demo"
 echo "Change devices while it runs, e.g.: $simbus unplug 3   $simbus ready 9   $simbus list"
-
-if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-  exec "$demo/VintrelStation"
 fi
 
-shot="$root/build-demo/demo-screenshot.png"
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  "$demo/VintrelStation"
+  exit 0
+fi
+
+shot="$root/build-demo/demo-screenshot-$mode.png"
 echo "No display: starting under Xvfb"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "
   '$demo/VintrelStation' &

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-wqy-zenhei xvfb xauth x11-apps imagemagick
   openssl python3
+  fastboot clang libclang-rt-14-dev
 )
 
 missing=()

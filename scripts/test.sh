@@ -34,3 +34,14 @@ echo "== ThreadSanitizer (engine boundary and line workers) =="
 build build-tsan tsan_tests -DSTATION_SANITIZE=thread -DSTATION_BENCHMARKS=OFF
 TSAN_OPTIONS="suppressions=$root/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1:die_after_fork=0" \
   ctest --test-dir build-tsan --output-on-failure -L tsan -j"$jobs"
+
+# --- fastboot engine: libFuzzer on the reply parser and the sparse reader ---
+# (g++ builds replay the corpus as the test FastbootFuzzReplay.)
+echo "== libFuzzer (clang): fastboot replies and sparse images, 30 s =="
+CC=clang CXX=clang++ cmake -S "$root" -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSTATION_FUZZ=ON \
+  -DSTATION_BENCHMARKS=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs" --target fastboot_fuzz
+fuzz_work=$(mktemp -d)
+cp tests/engine/fuzz/corpus/* "$fuzz_work/"
+build-fuzz/tests/engine/fastboot_fuzz -max_total_time=30 -max_len=70000 "$fuzz_work"
+rm -rf "$fuzz_work"

@@ -1,10 +1,8 @@
 #include "app/MainDialog.h"
 
-#include "app/BadgeImages.h"
 #include "app/DialogTemplate.h"
 #include "app/MainWindowLayout.h"
 #include "app/StationIcon.h"
-#include "lines/LineVerifier.h"
 #include "lines/WindowThreadCall.h"
 #include "platform/ProcessEnd.h"
 #include "platform/StationPaths.h"
@@ -21,27 +19,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 
+#include <future>
+
 namespace {
 
 const QString kVersionLabel = QStringLiteral("Vintrel_RT40K_USV1.00.00");
-
-// Texts that the info labels colour, compared whole.
-bool isSuccessText(const QString& text)
-{
-    return text == QStringLiteral("升级成功") || text == QStringLiteral("Download succeed");
-}
-
-bool isFailureText(const QString& text)
-{
-    return text == QStringLiteral("版本不匹配") || text == QStringLiteral("升级失败")
-        || text == QStringLiteral("不支持该版本升级");
-}
 
 } // namespace
 
@@ -50,6 +37,7 @@ MainDialog::MainDialog(Services services)
     , m_prompter(*m_services.prompter)
     , m_clock(*m_services.clock)
     , m_icon(StationIcon::icon())
+    , m_lines(*this, m_prompter, m_clock, &m_callContext)
 {
     if (!m_services.loadEngine)
         m_services.loadEngine = [](EngineBinding& binding, LineEventHandler* handler, QObject* context) {
@@ -60,6 +48,7 @@ MainDialog::MainDialog(Services services)
     m_records = std::make_unique<RecordStore>(m_prompter, StationPaths::executableDir() + QStringLiteral("RecordCSV.sdi"),
                                               StationPaths::dataDir(), QSysInfo::machineHostName(),
                                               SystemLocale::isSimplifiedChinaChinese());
+    m_lines.SetRecords(m_records.get());
     qApp->installEventFilter(this);
 }
 
@@ -68,9 +57,7 @@ MainDialog::~MainDialog()
     m_closing = true;
     qApp->removeEventFilter(this);
     // Workers and the reader may wait on this window; let them finish.
-    while (m_liveWorkers.load() > 0)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    m_engine.Release();
+    m_lines.Shutdown();
     m_versionReader.reset();
 }
 
@@ -82,8 +69,10 @@ void MainDialog::buildWindow()
     buildMenu();
     const DialogTemplate layout(font());
     const QPoint origin(0, m_menuBar->sizeHint().height());
-    for (int line = 0; line < kLines; ++line)
-        setupLineRow(line, layout.createAll(MainWindowLayout::lineRow(line), this, origin));
+    for (int line = 0; line < kLines; ++line) {
+        m_rows.Attach(line, layout.createAll(MainWindowLayout::lineRow(line), this, origin));
+        connect(m_rows.button(line), &QPushButton::clicked, this, [this, line] { StartLine(line); });
+    }
     layout.createAll(MainWindowLayout::otherControls(), this, origin);
     setFixedSize(layout.sizeToPixels(MainWindowLayout::kWidth, MainWindowLayout::kHeight) + QSize(0, origin.y()));
     m_menuBar->setGeometry(0, 0, width(), origin.y());
@@ -96,11 +85,6 @@ void MainDialog::buildWindow()
     connectButton(MainWindowLayout::IdStartAll, &MainDialog::StartAllLines);
     connectButton(MainWindowLayout::IdClear, &MainDialog::OnClearCounters);
 
-    for (int line = 0; line < kLines; ++line) {
-        m_lineTimers[size_t(line)] = new QTimer(this);
-        m_lineTimers[size_t(line)]->setInterval(1000);
-        connect(m_lineTimers[size_t(line)], &QTimer::timeout, this, [this, line] { OnTimer(line); });
-    }
     m_clockTimer = new QTimer(this);
     m_clockTimer->setInterval(1000);
     connect(m_clockTimer, &QTimer::timeout, this, [this] { OnTimer(kClockTimer); });
@@ -125,24 +109,6 @@ void MainDialog::buildMenu()
     addCommand(help, QStringLiteral("关于"), MainWindowLayout::CmdAbout, &MainDialog::OnAbout);
 }
 
-void MainDialog::setupLineRow(int line, const std::vector<QWidget*>& widgets)
-{
-    // Order as in MainWindowLayout::lineRow.
-    LineRow& row = m_rows[size_t(line)];
-    row.button = qobject_cast<QPushButton*>(widgets[1]);
-    row.port = qobject_cast<QLabel*>(widgets[2]);
-    row.elapsed = qobject_cast<QLabel*>(widgets[3]);
-    row.info = qobject_cast<QLabel*>(widgets[4]);
-    row.badge = qobject_cast<QLabel*>(widgets[5]);
-    row.progress = qobject_cast<QProgressBar*>(widgets[6]);
-    row.percent = qobject_cast<QLabel*>(widgets[7]);
-    row.imei = qobject_cast<QLabel*>(widgets[8]);
-    row.version = qobject_cast<QLabel*>(widgets[9]);
-    row.badge->setPixmap(BadgeImages::picture(BADGE_OPEN));
-    row.badge->setAccessibleName(BadgeImages::word(BADGE_OPEN));
-    connect(row.button, &QPushButton::clicked, this, [this, line] { StartLine(line); });
-}
-
 QWidget* MainDialog::control(int id) const
 {
     return findChild<QWidget*>(QStringLiteral("id%1").arg(id));
@@ -161,8 +127,8 @@ QAction* MainDialog::menuCommand(int id) const
 bool MainDialog::OnInitDialog()
 {
     // The data exchange of the template empties these three.
-    m_rows[0].imei->clear();
-    m_rows[0].version->clear();
+    m_rows.imei(0)->clear();
+    m_rows.version(0)->clear();
     label(MainWindowLayout::IdClock)->clear();
 
     setWindowIcon(m_icon);
@@ -176,11 +142,11 @@ bool MainDialog::OnInitDialog()
     }
     m_records->RemoveStaleTemporaries();
     m_clockTimer->start();
-    ResetLines();
+    m_lines.ResetLines();
     LoadCounters();
     InitControls();
     StartVersionReader();
-    if (!m_services.loadEngine(m_engine, this, &m_callContext)) {
+    if (!m_services.loadEngine(m_lines.binding(), &m_lines, &m_callContext)) {
         m_prompter.warn(QStringLiteral("Load dll failed!"));
         return false;
     }
@@ -199,28 +165,11 @@ void MainDialog::RunSecondInstancePath()
     ProcessEnd::endProcess(0);
 }
 
-void MainDialog::ResetLines()
-{
-    for (int line = 0; line < kLines; ++line) {
-        LineState& state = m_lines[size_t(line)];
-        state.running = 0;
-        state.enabled = 0;
-        state.devicePresent = 0;
-        state.elapsedSeconds = 0;
-        state.port.number = 0;
-        SetLineProgress(0, line);
-        SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
-        SetLineItem(LINE_ITEM_INFO, line, QString());
-        SetLineItem(LINE_ITEM_VERSION, line, QString());
-        SetLineItem(LINE_ITEM_IMEI, line, QString());
-        SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
-    }
-}
-
 void MainDialog::LoadCounters()
 {
     m_counters = std::make_unique<PassCounters>(m_countersFilePath);
-    m_counters->LoadCounters(clockText());
+    m_counters->LoadCounters(ClockText());
+    m_lines.SetCounters(m_counters.get());
     ShowCounters();
 }
 
@@ -231,7 +180,7 @@ void MainDialog::ShowCounters()
     label(MainWindowLayout::IdClearTime)->setText(m_counters->clearTimeDisplay());
 }
 
-QString MainDialog::clockText() const
+QString MainDialog::ClockText() const
 {
     return label(MainWindowLayout::IdClock)->text();
 }
@@ -246,7 +195,7 @@ void MainDialog::InitControls()
     if (StationConfig::ReadDLMode() != 0)
         m_skipVerification = true;
     ApplyLocalisedTexts();
-    BindPorts();
+    m_lines.BindPorts(ParsePorts(StationConfig::ReadPortsText()));
     StationConfig::WriteNvFilePath();
 }
 
@@ -268,8 +217,8 @@ void MainDialog::ApplyLocalisedTexts()
             caption->setText(text);
     }
     const QString start = Text("IDC_EXE_TXT_BTN_START");
-    for (LineRow& row : m_rows)
-        row.button->setText(start);
+    for (int line = 0; line < kLines; ++line)
+        m_rows.button(line)->setText(start);
     // Drop-downs first, then their entries; each keeps its command.
     const QList<QAction*> menus = m_menuBar->actions();
     menus[0]->setText(Text("IDC_EXE_MENU"));
@@ -280,94 +229,39 @@ void MainDialog::ApplyLocalisedTexts()
     menuCommand(CmdAbout)->setText(Text("IDC_EXE_ABOUT"));
 }
 
-void MainDialog::BindPorts()
-{
-    const QList<LinePort> bound = ParsePorts(StationConfig::ReadPortsText());
-    for (int line = 0; line < bound.size() && line < kLines; ++line) {
-        m_lines[size_t(line)].port = bound[line];
-        SetLineItem(LINE_ITEM_PORT, line, bound[line].name);
-    }
-}
-
 void MainDialog::SetLineItem(int kind, int line, const QString& text)
 {
-    if (line < 0 || line >= kLines)
-        return;
-    if (QThread::currentThread() != thread()) {
-        RunOnWindowThread(&m_callContext, [this, kind, line, text] { SetLineItem(kind, line, text); });
-        return;
-    }
-    const LineRow& row = m_rows[size_t(line)];
-    switch (kind) {
-    case LINE_ITEM_ELAPSED: row.elapsed->setText(text); break;
-    case LINE_ITEM_INFO:
-        row.info->setText(text);
-        colourInfo(row.info);
-        break;
-    case LINE_ITEM_PROGRESS: row.progress->setValue(std::clamp(LeadingInt(text.toUtf8()), 0, 100)); break;
-    case LINE_ITEM_PERCENT: row.percent->setText(text); break;
-    case LINE_ITEM_BUTTON: row.button->setEnabled(text == QStringLiteral("1")); break;
-    case LINE_ITEM_IMEI: row.imei->setText(text); break;
-    case LINE_ITEM_VERSION: row.version->setText(text); break;
-    case LINE_ITEM_BADGE: {
-        const int badge = LeadingInt(text.toUtf8());
-        row.badge->setPixmap(BadgeImages::picture(badge));
-        row.badge->setAccessibleName(BadgeImages::word(badge));
-        break;
-    }
-    case LINE_ITEM_PORT: row.port->setText(text); break;
-    default: break;
-    }
-}
-
-void MainDialog::colourInfo(QLabel* info)
-{
-    QPalette palette = this->palette();
-    const QString text = info->text();
-    if (isSuccessText(text))
-        palette.setColor(QPalette::WindowText, QColor(0, 255, 0));
-    else if (isFailureText(text))
-        palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
-    info->setPalette(palette);
+    if (QThread::currentThread() != thread())
+        RunOnWindowThread(&m_callContext, [this, kind, line, text] { m_rows.SetLineItem(kind, line, text); });
+    else
+        m_rows.SetLineItem(kind, line, text);
 }
 
 void MainDialog::SetLineProgress(int percent, int line)
 {
-    if (percent == 0) {
-        m_rows[size_t(line)].progress->setRange(0, 100);
-        SetLineItem(LINE_ITEM_PROGRESS, line, QStringLiteral("0"));
-        SetLineItem(LINE_ITEM_PERCENT, line, QStringLiteral("0/100"));
-    } else {
-        SetLineItem(LINE_ITEM_PROGRESS, line, QString::number(percent));
-        SetLineItem(LINE_ITEM_PERCENT, line, QStringLiteral("%1/100").arg(percent));
+    if (QThread::currentThread() != thread())
+        RunOnWindowThread(&m_callContext, [this, percent, line] { m_rows.SetLineProgress(percent, line); });
+    else
+        m_rows.SetLineProgress(percent, line);
+}
+
+void MainDialog::OnTimer(int id)
+{
+    if (id != kClockTimer) {
+        m_lines.OnLineTimer(id);
+        return;
     }
-    m_rows[size_t(line)].percent->update();
-}
-
-bool MainDialog::AnyLineBusy() const
-{
-    for (const LineState& state : m_lines)
-        if (state.running)
-            return true;
-    return false;
-}
-
-bool MainDialog::RefusedWhileBusy()
-{
-    if (!AnyLineBusy())
-        return false;
-    m_prompter.warn(Text("IDC_EXE_INFO_RUNNING"));
-    return true;
+    const QDateTime now = m_clock.now();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    label(MainWindowLayout::IdClock)
+        ->setText(QString::asprintf("%02d/%02d/%04d %02d:%02d:%02d", d.month(), d.day(), d.year(), t.hour(),
+                                    t.minute(), t.second()));
 }
 
 QString MainDialog::Text(const char* key)
 {
     return LanguageText::instance().Lookup(key);
-}
-
-bool MainDialog::lineTimerActive(int line) const
-{
-    return m_lineTimers[size_t(line)]->isActive();
 }
 
 void MainDialog::closeEvent(QCloseEvent* event)
@@ -402,4 +296,32 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event)
     if (key->modifiers() & Qt::AltModifier)
         return false;
     return true;
+}
+
+void MainDialog::StartVersionReader()
+{
+    m_versionReader->setOpenFailureHandler([this] { ShowVersionFileError(); });
+    m_versionReader->start();
+    m_lines.SetVersionReader(m_versionReader.get(), m_skipVerification, m_services.versionWait);
+}
+
+// Called on the reader's thread: the box is shown by the window thread, and
+// the reader waits until it has been dismissed (or the window goes away).
+void MainDialog::ShowVersionFileError()
+{
+    auto dismissed = std::make_shared<std::promise<void>>();
+    std::future<void> done = dismissed->get_future();
+    QMetaObject::invokeMethod(
+        &m_callContext,
+        [this, dismissed] {
+            Prompter::Message box;
+            box.caption = QStringLiteral("Error");
+            box.text = QStringLiteral("can't open version file!");
+            box.ownedByWindow = false;
+            m_prompter.message(box);
+            dismissed->set_value();
+        },
+        Qt::QueuedConnection);
+    while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready && !m_closing) {
+    }
 }

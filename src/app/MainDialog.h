@@ -1,16 +1,16 @@
 #pragma once
 
+#include "app/LineRowWidgets.h"
 #include "lines/EngineBinding.h"
-#include "lines/LineEventHandler.h"
+#include "lines/LineController.h"
+#include "lines/LineRows.h"
 #include "lines/LineState.h"
-#include "lines/LineWorker.h"
 #include "platform/Clock.h"
 #include "platform/Prompter.h"
 #include "platform/SingleInstance.h"
 
 #include <QDialog>
 #include <QIcon>
-#include <QPointer>
 
 #include <array>
 #include <atomic>
@@ -18,26 +18,23 @@
 #include <functional>
 #include <memory>
 
-class LineVerifier;
 class PassCounters;
 class QAction;
 class QLabel;
 class QLineEdit;
 class QMenuBar;
-class QProgressBar;
-class QPushButton;
 class QTimer;
 class RecordStore;
 class VersionFileReader;
 
 // The station's only window: eight line rows, the version directory, the
-// counters and the clock. It owns all window-level state and every per-line
-// array, indexed by the line index 0..7.
+// counters and the clock. The lines themselves (state, workers, engine
+// messages, results) are the LineController's; the window draws their rows,
+// routes commands and owns the set-up sequence.
 //
-// The implementation is split by concern: MainDialog.cpp (set-up, close,
-// keys, rows), MainDialogLines.cpp (starting lines, port scan, engine
-// messages, results) and MainDialogCommands.cpp (buttons and menu commands).
-class MainDialog final : public QDialog, public LineEventHandler
+// MainDialog.cpp holds set-up, close, keys and rows; MainDialogCommands.cpp
+// the buttons and menu commands.
+class MainDialog final : public QDialog, public LineRows
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MainDialog)
@@ -62,21 +59,18 @@ public:
     // could not be loaded, or a second instance ended).
     bool OnInitDialog();
 
-    void SetLineItem(int kind, int line, const QString& text);
-    void SetLineProgress(int percent, int line);
-    bool AnyLineBusy() const;
+    // The row operations; callable from any thread.
+    void SetLineItem(int kind, int line, const QString& text) override;
+    void SetLineProgress(int percent, int line) override;
+    void ShowCounters() override;
+    QString ClockText() const override;
+    bool AnyLineBusy() const { return m_lines.AnyLineBusy(); }
     void InitControls();
 
-    void StartLine(int line);
-    void StartAllLines();
-    void RefreshPorts(int offer);
+    void StartLine(int line) { m_lines.StartLine(line); }
+    void StartAllLines() { m_lines.StartAllLines(); }
+    void RefreshPorts(int offer) { m_lines.RefreshPorts(offer); }
     void OnTimer(int id);
-
-    // Engine messages, on the window thread.
-    void OnLineDevice(const int32_t* offer, int line) override;
-    void OnLineProgress(int32_t percent, int line) override;
-    void OnLineResult(const int32_t* code, int line) override;
-    void OnLineMessage(const char* text, int line) override;
 
     // Commands.
     void OnVersionDirectory();
@@ -90,11 +84,12 @@ public:
     // For tests and automation.
     QWidget* control(int id) const;
     QAction* menuCommand(int id) const;
-    const LineState& lineState(int line) const { return m_lines[size_t(line)]; }
+    LineController& lines() { return m_lines; }
+    const LineState& lineState(int line) const { return m_lines.lineState(line); }
     VersionFileReader& versionReader() const { return *m_versionReader; }
     bool skipVerification() const { return m_skipVerification; }
-    int liveWorkers() const { return m_liveWorkers.load(); }
-    bool lineTimerActive(int line) const;
+    int liveWorkers() const { return m_lines.liveWorkers(); }
+    bool lineTimerActive(int line) const { return m_lines.lineTimerActive(line); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -102,40 +97,15 @@ protected:
     void reject() override {}
 
 private:
-    struct LineRow
-    {
-        QPushButton* button = nullptr;
-        QLabel* port = nullptr;
-        QLabel* elapsed = nullptr;
-        QLabel* info = nullptr;
-        QProgressBar* progress = nullptr;
-        QLabel* percent = nullptr;
-        QLabel* imei = nullptr;
-        QLabel* version = nullptr;
-        QLabel* badge = nullptr;
-    };
-
     void buildWindow();
     void buildMenu();
-    void setupLineRow(int line, const std::vector<QWidget*>& widgets);
     QLabel* label(int id) const;
-    void colourInfo(QLabel* info);
     void RunSecondInstancePath();
-    void ResetLines();
     void LoadCounters();
-    void ShowCounters();
     void ApplyLocalisedTexts();
-    void BindPorts();
     void StartVersionReader();
     void ShowVersionFileError();
-    void UpdateLineClock(int line);
-    void StopLine(int line);
-    void RunLine(const LineJob& job);
-    void LogLineResult(int line, bool passed);
-    void ApplyPortSelection(const std::array<QString, kLines>& selection);
-    QString clockText() const;
-    // Shows the running message and returns true while any line runs.
-    bool RefusedWhileBusy();
+    bool RefusedWhileBusy() { return m_lines.RefusedWhileBusy(); }
     static QString Text(const char* key);
 
     // Target of every call that another thread hands to the window thread.
@@ -149,18 +119,14 @@ private:
     QString m_executableDir;
     QString m_countersFilePath;
     std::unique_ptr<SingleInstance> m_instance;
-    std::array<LineState, kLines> m_lines;
-    std::array<LineRow, kLines> m_rows;
-    std::array<QTimer*, kLines> m_lineTimers{};
+    LineRowWidgets m_rows;
     QTimer* m_clockTimer = nullptr;
     QLineEdit* m_versionField = nullptr;
     QMenuBar* m_menuBar = nullptr;
     bool m_skipVerification = false;
-    EngineBinding m_engine;
     std::unique_ptr<VersionFileReader> m_versionReader;
-    std::unique_ptr<LineVerifier> m_verifier;
     std::unique_ptr<PassCounters> m_counters;
     std::unique_ptr<RecordStore> m_records;
-    std::atomic<int> m_liveWorkers{0};
+    LineController m_lines;
     std::atomic<bool> m_closing{false};
 };

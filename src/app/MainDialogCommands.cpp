@@ -39,7 +39,7 @@ void MainDialog::OnVersionDirectory()
     m_versionField->setText(chosen);
     StationConfig::WriteVersionPath(chosen);
     m_versionReader->chooseDirectory(chosen);
-    m_engine.engine()->ReloadSettings();
+    m_lines.engine()->ReloadSettings();
 }
 
 void MainDialog::OnPortConfig()
@@ -48,28 +48,23 @@ void MainDialog::OnPortConfig()
         return;
     std::array<int32_t, PortConfigDialog::kMaxPorts> ports{};
     int32_t count = PortConfigDialog::kMaxPorts;
-    m_engine.engine()->EnumeratePorts(ports.data(), &count);
+    m_lines.engine()->EnumeratePorts(ports.data(), &count);
     std::array<LinePort, kLines> current;
     for (int line = 0; line < kLines; ++line)
-        current[size_t(line)] = m_lines[size_t(line)].port;
+        current[size_t(line)] = m_lines.lineState(line).port;
 
     PortConfigDialog dialog(ports, count, current, this);
-    if (dialog.exec() == QDialog::Accepted)
-        ApplyPortSelection(dialog.selection());
+    if (dialog.exec() == QDialog::Accepted) {
+        const std::array<QString, kLines> selection = dialog.selection();
+        for (int line = 0; line < kLines; ++line)
+            m_lines.SetLinePort(line, PortFromText(selection[size_t(line)]));
+    }
 
     std::array<int, kLines> numbers{};
     for (int line = 0; line < kLines; ++line)
-        numbers[size_t(line)] = m_lines[size_t(line)].port.number;
+        numbers[size_t(line)] = m_lines.lineState(line).port.number;
     StationConfig::WritePorts(numbers);
     RefreshPorts(1);
-}
-
-void MainDialog::ApplyPortSelection(const std::array<QString, kLines>& selection)
-{
-    for (int line = 0; line < kLines; ++line) {
-        m_lines[size_t(line)].port = PortFromText(selection[size_t(line)]);
-        SetLineItem(LINE_ITEM_PORT, line, m_lines[size_t(line)].port.name);
-    }
 }
 
 void MainDialog::OnExportRecords()
@@ -91,7 +86,7 @@ void MainDialog::OnClearCounters()
     question.defaultAnswer = Prompter::Answer::No;
     if (m_prompter.message(question) != Prompter::Answer::Yes)
         return;
-    m_counters->UpdateCounters(false, true, clockText());
+    m_counters->UpdateCounters(false, true, ClockText());
     ShowCounters();
 }
 

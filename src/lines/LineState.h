@@ -3,6 +3,8 @@
 #include "lines/DeviceInfo.h"
 #include "settings/StationConfig.h"
 
+#include <QString>
+
 #include <atomic>
 
 // What every line carries. The flags are written by the window thread and,
@@ -16,9 +18,10 @@ struct LineState
     int elapsedSeconds = 0;            // window thread only
     LinePort port;                     // window thread only
     DeviceInfo device;                 // written by the port scan of idle lines only
+    QString lastMessage;               // the engine's last message text; window thread only
 };
 
-// Line row items, changed only through MainDialog::SetLineItem.
+// Line row items, changed only through LineRows::SetLineItem.
 enum LineItem {
     LINE_ITEM_ELAPSED = 0,
     LINE_ITEM_INFO = 1,
@@ -29,6 +32,9 @@ enum LineItem {
     LINE_ITEM_VERSION = 6,
     LINE_ITEM_BADGE = 7,
     LINE_ITEM_PORT = 8,
+    // The info label's tooltip: the engine's last message of a finished
+    // line, so the reason of a failure stays in sight; empty to clear.
+    LINE_ITEM_INFO_TIP = 9,
 };
 
 enum BadgeValue { BADGE_OPEN = 0, BADGE_READY = 1, BADGE_RUNNING = 2, BADGE_PASS = 3, BADGE_FAIL = 4 };

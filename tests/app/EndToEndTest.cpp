@@ -15,7 +15,7 @@ protected:
     void SetUp() override
     {
         WindowFixture::SetUp();
-        ASSERT_TRUE(QFile::copy(QStringLiteral(STATION_BUILD_STATION_DIR "/libPhoneFlashEngine.so"),
+        ASSERT_TRUE(QFile::copy(QStringLiteral(STATION_BUILD_STATION_DIR "/engines/libSimEngine.so"),
                                 m_station.file(QStringLiteral("libPhoneFlashEngine.so"))));
         EngineBinding::setLibraryName(m_station.file(QStringLiteral("libPhoneFlashEngine.so")));
     }

@@ -14,10 +14,16 @@ station_test(MainDialogCommandsTest
 station_test(EndToEndTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp ${_window_support}
   LIBS station_app LABELS tsan)
-add_dependencies(EndToEndTest PhoneFlashEngine simbus record_seed)
+add_dependencies(EndToEndTest SimEngine simbus record_seed)
 foreach(_t MainDialogShellTest MainDialogLinesTest MainDialogCommandsTest)
   add_dependencies(${_t} record_seed)
 endforeach()
 station_test(DialogTemplateTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/DialogTemplateTest.cpp
   LIBS station_app)
+
+# The window with the fastboot engine and emulated fastboot devices.
+station_test(FastbootEndToEndTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/FastbootEndToEndTest.cpp ${_window_support}
+  LIBS station_app fbdevice_core LABELS tsan)
+add_dependencies(FastbootEndToEndTest FastbootEngine record_seed)

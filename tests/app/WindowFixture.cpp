@@ -5,23 +5,11 @@
 #include "platform/SystemLocale.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 
 int WindowFixture::s_exitStatus = -1;
 int WindowFixture::s_exitCalls = 0;
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 namespace {
 QByteArray readFile(const QString& path)

@@ -3,11 +3,12 @@
 #include "app/MainDialog.h"
 #include "app/MainWindowLayout.h"
 #include "settings/LanguageText.h"
+#include "support/FakeClock.h"
 #include "support/ScriptedEngine.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TempDir.h"
+#include "support/WaitFor.h"
 
-#include <QDateTime>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,20 +17,6 @@
 
 #include <functional>
 #include <memory>
-
-// A clock the test sets.
-class FakeClock final : public Clock
-{
-public:
-    QDateTime now() const override { return m_now; }
-    void set(const QDateTime& now) { m_now = now; }
-
-private:
-    QDateTime m_now = QDateTime(QDate(2026, 12, 7), QTime(9, 35, 10));
-};
-
-// Waits for a condition while the event loop runs; false at the deadline.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 
 // A station in a temporary folder: executable dir with language files and
 // the record file, data and runtime dirs of its own, a scripted engine and

@@ -13,7 +13,7 @@
 
 EngineStation::EngineStation()
 {
-    const QString built = QStringLiteral(STATION_BUILD_STATION_DIR "/libPhoneFlashEngine.so");
+    const QString built = QStringLiteral(STATION_BUILD_STATION_DIR "/engines/libSimEngine.so");
     EXPECT_TRUE(QFile::copy(built, m_station.file(QStringLiteral("libPhoneFlashEngine.so")))) << built.toStdString();
     writeConfig();
 }

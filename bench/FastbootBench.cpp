@@ -1,0 +1,192 @@
+// Flashes a 256 MiB image to emulated devices through the fastboot engine and
+// through Debian's fastboot command, same devices, same run, and prints both
+// times and their ratio: once for one device, once for eight at a time.
+//
+//   bench_fastboot [image MiB, default 256] [max-download-size MiB, default 64]
+//
+// Files live in /dev/shm when it exists, so that the disk does not set the pace.
+
+#include "DeviceModel.h"
+#include "FastbootEngine.h"
+#include "TcpDeviceServer.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Records the result of each line; nothing else is looked at.
+class ResultSink final : public EngineEventSink
+{
+public:
+    int32_t Reserved0() override { return 0; }
+    void Reserved1() override {}
+    EngineEventSink* Reserved2(int32_t, int32_t) override { return this; }
+    void Reserved3(int32_t, int32_t, int32_t) override {}
+    void Reserved4(int32_t, int32_t) override {}
+    int32_t Reserved5(int32_t, int32_t, int32_t, int32_t) override { return 1; }
+    int32_t Reserved6(int32_t, int32_t) override { return 1; }
+    int32_t Reserved7(int32_t, int32_t, int32_t, int32_t) override { return 1; }
+    int32_t Reserved8(int32_t, int32_t) override { return 1; }
+    int32_t Reserved9(int32_t, int32_t) override { return 1; }
+    int32_t Reserved10(int32_t, int32_t) override { return 1; }
+    int32_t Reserved11(int32_t, int32_t, int32_t) override { return 1; }
+    int32_t Reserved12(int32_t) override { return 1; }
+    int32_t Reserved13(int32_t, int32_t, int32_t) override { return 1; }
+    int32_t Reserved14(int32_t) override { return 1; }
+    void Reserved15(int32_t) override {}
+    void Reserved16(int32_t, int32_t) override {}
+    void Reserved17(int32_t) override {}
+    void OnEvent(EngineEvent* event) override
+    {
+        if (event->type == ENGINE_EVENT_RESULT)
+            results[size_t(event->line)] = *static_cast<int32_t*>(event->data);
+    }
+    int32_t results[8] = {};
+};
+
+void writeImage(const std::string& path, uint64_t bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    std::vector<uint32_t> block(1024 * 1024 / 4);
+    uint32_t x = 12345;
+    for (uint64_t done = 0; done < bytes; done += block.size() * 4) {
+        for (auto& word : block) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            word = x;
+        }
+        out.write(reinterpret_cast<const char*>(block.data()), std::streamsize(block.size() * 4));
+    }
+}
+
+// Every run starts from empty devices: writing over pages a previous run left
+// in place is cheaper than writing new ones.
+void emptyDevices(const fs::path& root, int count)
+{
+    for (int i = 1; i <= count; ++i) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(root / ("device-" + std::to_string(i)), ec))
+            fs::remove(entry.path(), ec);
+    }
+}
+
+double seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+// Runs fastboot on each port at once; false when one of them fails.
+bool runFastboot(const std::vector<int>& tcpPorts, const std::string& image)
+{
+    std::vector<pid_t> children;
+    for (const int port : tcpPorts) {
+        const std::string target = "tcp:127.0.0.1:" + std::to_string(port);
+        const char* argv[] = {"fastboot", "-s", target.c_str(), "flash", "system", image.c_str(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        if (posix_spawnp(&pid, "fastboot", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+            return false;
+        posix_spawn_file_actions_destroy(&actions);
+        children.push_back(pid);
+    }
+    bool ok = true;
+    for (const pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const uint64_t imageMiB = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 256;
+    const uint32_t maxMiB = argc > 2 ? uint32_t(std::strtoul(argv[2], nullptr, 10)) : 64;
+    const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    const fs::path root = base / ("bench-fastboot-" + std::to_string(::getpid()));
+    fs::create_directories(root / "package");
+    const std::string image = (root / "package" / "system.img").string();
+    writeImage(image, imageMiB * 1024 * 1024);
+
+    constexpr int kDevices = 8;
+    std::vector<std::unique_ptr<fbdevice::DeviceModel>> models;
+    std::vector<std::unique_ptr<fbdevice::TcpDeviceServer>> servers;
+    std::string config = "[FASTBOOT_Engine]\nREBOOT=0\n";
+    for (int i = 0; i < kDevices; ++i) {
+        fbdevice::DeviceSettings s;
+        s.display = "ABC_V1.0";
+        s.imei = "35693803564380" + std::to_string(i);
+        s.maxDownload = maxMiB * 1024 * 1024;
+        s.storageDir = (root / ("device-" + std::to_string(i + 1))).string();
+        models.push_back(std::make_unique<fbdevice::DeviceModel>(s));
+        servers.push_back(std::make_unique<fbdevice::TcpDeviceServer>(*models.back(), 0));
+        std::string why;
+        if (!servers.back()->start(&why)) {
+            std::fprintf(stderr, "cannot start device: %s\n", why.c_str());
+            return 1;
+        }
+        config += "PORT." + std::to_string(i + 1) + "=tcp:127.0.0.1:" + std::to_string(servers.back()->port()) + "\n";
+    }
+    config += "[GET_DLL_Setting]\nITEM_VERSIONFILE_PATH=" + (root / "package").string() + "\n";
+    std::ofstream(root / "config.ini") << config;
+
+    fastboot::FastbootEngine engine(root.string());
+    ResultSink sink;
+    engine.RegisterSink(&sink);
+
+    std::printf("image %llu MiB, device max-download-size %u MiB, files in %s\n",
+                static_cast<unsigned long long>(imageMiB), maxMiB, base.c_str());
+    for (const int count : {1, kDevices}) {
+        emptyDevices(root, count);
+        const auto engineStart = Clock::now();
+        std::vector<std::thread> lines;
+        for (int i = 0; i < count; ++i)
+            lines.emplace_back([&engine, i] { engine.Download(i, i + 1); });
+        for (auto& t : lines)
+            t.join();
+        const double engineTime = seconds(Clock::now() - engineStart);
+        for (int i = 0; i < count; ++i) {
+            if (sink.results[i] != 0)
+                std::printf("engine: line %d failed with %d\n", i, sink.results[i]);
+        }
+
+        std::vector<int> ports;
+        for (int i = 0; i < count; ++i)
+            ports.push_back(servers[size_t(i)]->port());
+        emptyDevices(root, count);
+        const auto commandStart = Clock::now();
+        const bool commandOk = runFastboot(ports, image);
+        const double commandTime = seconds(Clock::now() - commandStart);
+
+        const double mib = double(imageMiB) * count;
+        std::printf("%d device%s: engine %.2f s (%.0f MiB/s), fastboot %.2f s (%.0f MiB/s)%s, ratio engine/fastboot %.2f\n",
+                    count, count == 1 ? " " : "s", engineTime, mib / engineTime, commandTime, mib / commandTime,
+                    commandOk ? "" : " [fastboot FAILED]", engineTime / commandTime);
+    }
+    servers.clear();
+    fs::remove_all(root);
+    return 0;
+}

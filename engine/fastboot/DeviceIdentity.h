@@ -1,0 +1,25 @@
+#pragma once
+
+#include "FastbootClient.h"
+#include "FastbootSettings.h"
+
+#include <string>
+
+namespace fastboot {
+
+// The three fields the tool shows and checks: display version, internal
+// version and IMEI, each read from the source the settings name.
+struct DeviceIdentity
+{
+    std::string display;
+    std::string internal;
+    std::string imei;
+
+    // A field whose source answers FAIL stays empty; false only when the
+    // device could not be asked (the client's failure says why).
+    static bool read(FastbootClient& client, const FastbootSettings& settings, DeviceIdentity* identity);
+    // "display,internal,IMEI", as QueryDevice reports it.
+    std::string joined() const { return display + ',' + internal + ',' + imei; }
+};
+
+} // namespace fastboot

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "Transport.h"
+
+#include <memory>
+#include <string>
+
+namespace fastboot {
+
+// Where a device is reached: "tcp:<host>:<port>" (a numeric IPv6 host in
+// brackets). The USB transport adds its own kind behind the same seam.
+struct Endpoint
+{
+    enum class Kind { Tcp };
+    Kind kind = Kind::Tcp;
+    std::string host;
+    std::string port;
+    std::string text; // as written in config.ini
+
+    static bool parse(const std::string& text, Endpoint* endpoint, std::string* why);
+
+    // Connects to the device; null with *why when it does not answer as a
+    // fastboot device before the deadline.
+    std::unique_ptr<Transport> open(Clock::time_point deadline, std::string* why) const;
+};
+
+} // namespace fastboot

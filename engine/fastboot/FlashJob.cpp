@@ -1,0 +1,250 @@
+#include "FlashJob.h"
+
+#include "Endpoint.h"
+#include "ImagePieces.h"
+#include "settings/VersionScan.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace fastboot {
+
+namespace {
+
+// Closes a descriptor on every way out.
+struct FileHandle
+{
+    int fd = -1;
+    ~FileHandle() { if (fd >= 0) ::close(fd); }
+};
+
+bool preadAll(int fd, uint64_t offset, void* out, size_t size)
+{
+    char* p = static_cast<char*>(out);
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, p, size, off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= size_t(n);
+        offset += uint64_t(n);
+    }
+    return true;
+}
+
+// "0x10000000" or "268435456"; 0 when it is no number.
+uint64_t parseSize(const std::string& text)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || end == text.c_str() || *end != '\0')
+        return 0;
+    return value;
+}
+
+} // namespace
+
+FlashJob::FlashJob(FastbootSettings settings, int port, Events events)
+    : m_settings(std::move(settings)), m_port(port), m_events(std::move(events))
+{
+}
+
+FastbootResult FlashJob::run()
+{
+    m_endpointText = m_settings.endpointOf(m_port);
+    if (m_endpointText.empty()) {
+        return fail(FASTBOOT_RESULT_NO_DEVICE, "Port " + std::to_string(m_port)
+                                                   + " has no device: set PORT." + std::to_string(m_port)
+                                                   + " in [FASTBOOT_Engine] of config.ini.");
+    }
+    FlashPlan plan;
+    std::string why;
+    if (!FlashPlan::load(m_settings.versionDir, &plan, &why))
+        return fail(FASTBOOT_RESULT_BAD_PACKAGE, why);
+    std::string packageDisplay;
+    if (m_settings.readback) {
+        const auto path = (std::filesystem::path(m_settings.versionDir) / "system.img").string();
+        const VersionScan::Result versions = VersionScan().scan(path);
+        if (versions.outcome != VersionScan::Outcome::Complete || !versions.displayFound) {
+            return fail(FASTBOOT_RESULT_BAD_PACKAGE,
+                        "No display version in " + path + " to check the device against. Check the software version.");
+        }
+        packageDisplay = versions.displayVersion;
+    }
+
+    reportProgress(0, true);
+    if (!connect(std::chrono::seconds(m_settings.commandTimeoutS), &why)) {
+        return fail(FASTBOOT_RESULT_NO_DEVICE, "No device answers on port " + std::to_string(m_port) + " ("
+                                                   + m_endpointText + ": " + why
+                                                   + "). Plug the device in and start the line again.");
+    }
+    DeviceIdentity before;
+    if (m_settings.readback && !DeviceIdentity::read(*m_client, m_settings, &before))
+        return clientFailed();
+    uint64_t maxDownload = 0;
+    if (!readMaxDownload(&maxDownload))
+        return clientFailed();
+
+    m_total = plan.totalBytes;
+    for (const FlashPlan::Entry& entry : plan.entries) {
+        if (const FastbootResult code = flashEntry(entry, maxDownload); code != FASTBOOT_RESULT_SUCCESS)
+            return code;
+    }
+    if (m_settings.readback) {
+        if (const FastbootResult code = readBack(before, packageDisplay); code != FASTBOOT_RESULT_SUCCESS)
+            return code;
+    }
+    if (m_settings.reboot && !m_client->command("reboot"))
+        return clientFailed();
+    m_client.reset();
+    m_link.reset();
+    reportProgress(100, true);
+    m_events.message("Download complete");
+    return FASTBOOT_RESULT_SUCCESS;
+}
+
+bool FlashJob::connect(std::chrono::seconds within, std::string* why)
+{
+    Endpoint endpoint;
+    if (!Endpoint::parse(m_endpointText, &endpoint, why))
+        return false;
+    m_client.reset();
+    m_link = endpoint.open(Clock::now() + within, why);
+    if (!m_link)
+        return false;
+    m_client = std::make_unique<FastbootClient>(*m_link, std::chrono::seconds(m_settings.commandTimeoutS),
+                                                [this](const std::string& line) { m_events.message(line); });
+    return true;
+}
+
+bool FlashJob::readMaxDownload(uint64_t* size)
+{
+    std::string answer;
+    if (!m_client->command("getvar:max-download-size", &answer)) {
+        if (m_client->failure().code != FASTBOOT_RESULT_DEVICE_FAILED)
+            return false;
+        answer.clear();
+    }
+    *size = parseSize(answer);
+    if (*size == 0)
+        *size = kDefaultMaxDownload;
+    *size = std::min<uint64_t>(*size, 0xffffffffULL); // a download's size is 32 bits
+    return true;
+}
+
+FastbootResult FlashJob::flashEntry(const FlashPlan::Entry& entry, uint64_t maxDownload)
+{
+    m_events.message("Writing " + entry.file);
+    FileHandle file{::open(entry.path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0)
+        return fail(FASTBOOT_RESULT_BAD_PACKAGE, "Cannot read " + entry.path + ". Check the software version.");
+    ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    const Sparse::ReadAt readAt = [fd = file.fd](uint64_t offset, void* out, size_t size) {
+        return preadAll(fd, offset, out, size);
+    };
+    std::vector<ImagePieces::Piece> pieces;
+    std::string why;
+    if (!ImagePieces::plan(readAt, entry.size, maxDownload, &pieces, &why))
+        return fail(FASTBOOT_RESULT_BAD_PACKAGE, entry.file + ": " + why + ". Check the software version.");
+    // Progress counts image bytes; pieces carry a few header bytes more.
+    uint64_t pieceBytes = 0;
+    for (const auto& piece : pieces)
+        pieceBytes += piece.size;
+    const uint64_t startSent = m_sent;
+    uint64_t pieceSent = 0;
+    for (const ImagePieces::Piece& piece : pieces) {
+        PieceReader reader(piece, readAt);
+        const bool ok = m_client->download(
+            uint32_t(piece.size),
+            [&](char* out, size_t size, std::string* error) {
+                if (reader.read(out, size, error))
+                    return true;
+                *error = "Cannot read " + entry.path + " (" + *error + "). Check the software version.";
+                return false;
+            },
+            [&](uint64_t bytes) {
+                pieceSent += bytes;
+                sent(startSent + (pieceBytes == 0 ? 0 : pieceSent * entry.size / pieceBytes) - m_sent);
+            });
+        if (!ok || !m_client->command("flash:" + entry.partition))
+            return clientFailed();
+    }
+    sent(startSent + entry.size - m_sent);
+    return FASTBOOT_RESULT_SUCCESS;
+}
+
+FastbootResult FlashJob::readBack(const DeviceIdentity& before, const std::string& packageDisplay)
+{
+    if (!m_client->command("reboot-bootloader"))
+        return clientFailed();
+    m_client.reset();
+    m_link.reset();
+    m_events.message("Waiting for the device to come back");
+    const auto deadline = Clock::now() + std::chrono::seconds(m_settings.arrivalTimeoutS);
+    std::string why;
+    for (;;) {
+        if (connect(std::chrono::seconds(1), &why))
+            break;
+        if (Clock::now() >= deadline) {
+            return fail(FASTBOOT_RESULT_NO_DEVICE, "The device did not come back on port " + std::to_string(m_port)
+                                                       + " within " + std::to_string(m_settings.arrivalTimeoutS)
+                                                       + " s after rebooting. Check it and start the line again.");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    DeviceIdentity after;
+    if (!DeviceIdentity::read(*m_client, m_settings, &after))
+        return clientFailed();
+    if (after.imei != before.imei) {
+        return fail(FASTBOOT_RESULT_READBACK_MISMATCH, "Read-back mismatch: IMEI expected " + before.imei
+                                                           + ", found " + after.imei + ". Set the device aside.");
+    }
+    if (after.display != packageDisplay) {
+        return fail(FASTBOOT_RESULT_READBACK_MISMATCH, "Read-back mismatch: display version expected "
+                                                           + packageDisplay + ", found " + after.display
+                                                           + ". Download the device again.");
+    }
+    return FASTBOOT_RESULT_SUCCESS;
+}
+
+void FlashJob::sent(uint64_t bytes)
+{
+    m_sent += bytes;
+    if (m_total > 0)
+        reportProgress(int32_t(std::min<uint64_t>(m_sent * 100 / m_total, 99)), false);
+}
+
+void FlashJob::reportProgress(int32_t percent, bool force)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (percent == m_lastPercent || (!force && now - m_lastReport < kProgressInterval))
+        return;
+    m_lastPercent = percent;
+    m_lastReport = now;
+    m_events.progress(percent);
+}
+
+FastbootResult FlashJob::fail(FastbootResult code, const std::string& text)
+{
+    m_client.reset();
+    m_link.reset();
+    m_events.message(text);
+    return code;
+}
+
+FastbootResult FlashJob::clientFailed()
+{
+    const Failure failure = m_client->failure();
+    return fail(failure.code == FASTBOOT_RESULT_SUCCESS ? FASTBOOT_RESULT_PROTOCOL_ERROR : failure.code,
+                failure.text);
+}
+
+} // namespace fastboot

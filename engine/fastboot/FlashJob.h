@@ -1,0 +1,64 @@
+#pragma once
+
+#include "DeviceIdentity.h"
+#include "FastbootClient.h"
+#include "FastbootResults.h"
+#include "FastbootSettings.h"
+#include "FlashPlan.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace fastboot {
+
+class Transport;
+
+// One download onto one device: the flash plan of the version directory,
+// each image as one download or as sparse pieces, optional read-back, and
+// the reboot. Progress (by bytes sent) and texts go through the callbacks on
+// the calling thread; the failure text is the last message before run()
+// returns its result code.
+class FlashJob final
+{
+public:
+    struct Events
+    {
+        std::function<void(int32_t percent)> progress;
+        std::function<void(const std::string& text)> message;
+    };
+
+    // Used when the device does not say how much it takes.
+    static constexpr uint64_t kDefaultMaxDownload = 256ULL * 1024 * 1024;
+    // Progress events at most this often.
+    static constexpr std::chrono::milliseconds kProgressInterval{200};
+
+    FlashJob(FastbootSettings settings, int port, Events events);
+
+    FastbootResult run();
+
+private:
+    FastbootResult fail(FastbootResult code, const std::string& text);
+    FastbootResult clientFailed();
+    bool connect(std::chrono::seconds within, std::string* why);
+    bool readMaxDownload(uint64_t* size);
+    FastbootResult flashEntry(const FlashPlan::Entry& entry, uint64_t maxDownload);
+    FastbootResult readBack(const DeviceIdentity& before, const std::string& packageDisplay);
+    void sent(uint64_t bytes);
+    void reportProgress(int32_t percent, bool force);
+
+    FastbootSettings m_settings;
+    int m_port;
+    Events m_events;
+    std::string m_endpointText;
+    std::unique_ptr<Transport> m_link;
+    std::unique_ptr<FastbootClient> m_client;
+    uint64_t m_total = 0;
+    uint64_t m_sent = 0;
+    int32_t m_lastPercent = -1;
+    std::chrono::steady_clock::time_point m_lastReport;
+};
+
+} // namespace fastboot

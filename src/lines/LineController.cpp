@@ -1,0 +1,313 @@
+#include "lines/LineController.h"
+
+#include "FlashEngine.h"
+#include "lines/LineRows.h"
+#include "lines/LineVerifier.h"
+#include "lines/VersionStem.h"
+#include "lines/WindowThreadCall.h"
+#include "platform/Clock.h"
+#include "platform/Prompter.h"
+#include "platform/StationPaths.h"
+#include "platform/TextCodec.h"
+#include "records/PassCounters.h"
+#include "records/RecordLine.h"
+#include "records/RecordStore.h"
+#include "settings/LanguageText.h"
+#include "settings/VersionFileReader.h"
+
+#include <QCoreApplication>
+
+LineController::LineController(LineRows& rows, Prompter& prompter, const Clock& clock, QObject* context)
+    : m_rows(rows)
+    , m_prompter(prompter)
+    , m_clock(clock)
+    , m_context(context)
+{
+    for (int line = 0; line < kLines; ++line) {
+        auto timer = std::make_unique<QTimer>();
+        timer->setInterval(1000);
+        QObject::connect(timer.get(), &QTimer::timeout, context, [this, line] { OnLineTimer(line); });
+        m_timers[size_t(line)] = std::move(timer);
+    }
+}
+
+LineController::~LineController()
+{
+    Shutdown();
+}
+
+void LineController::Shutdown()
+{
+    // Workers may wait on the window thread; let them finish.
+    while (m_liveWorkers.load() > 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    m_engine.Release();
+}
+
+void LineController::SetVersionReader(VersionFileReader* reader, bool skipVerification,
+                                      std::chrono::milliseconds versionWait)
+{
+    m_reader = reader;
+    m_verifier = std::make_unique<LineVerifier>(*reader, skipVerification, &LineController::Text, versionWait);
+}
+
+QString LineController::Text(const char* key)
+{
+    return LanguageText::instance().Lookup(key);
+}
+
+QString LineController::FormatElapsed(int seconds)
+{
+    return QString::asprintf(seconds % 60 >= 10 ? "%d:%d" : "%d:0%d", seconds / 60, seconds % 60);
+}
+
+void LineController::ResetLines()
+{
+    for (int line = 0; line < kLines; ++line) {
+        LineState& state = m_lines[size_t(line)];
+        state.running = 0;
+        state.enabled = 0;
+        state.devicePresent = 0;
+        state.elapsedSeconds = 0;
+        state.port.number = 0;
+        m_rows.SetLineProgress(0, line);
+        m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
+        m_rows.SetLineItem(LINE_ITEM_INFO, line, QString());
+        m_rows.SetLineItem(LINE_ITEM_VERSION, line, QString());
+        m_rows.SetLineItem(LINE_ITEM_IMEI, line, QString());
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+    }
+}
+
+void LineController::BindPorts(const QList<LinePort>& ports)
+{
+    for (int line = 0; line < ports.size() && line < kLines; ++line)
+        SetLinePort(line, ports[line]);
+}
+
+void LineController::SetLinePort(int line, const LinePort& port)
+{
+    m_lines[size_t(line)].port = port;
+    m_rows.SetLineItem(LINE_ITEM_PORT, line, port.name);
+}
+
+bool LineController::AnyLineBusy() const
+{
+    for (const LineState& state : m_lines)
+        if (state.running)
+            return true;
+    return false;
+}
+
+bool LineController::RefusedWhileBusy()
+{
+    if (!AnyLineBusy())
+        return false;
+    m_prompter.warn(Text("IDC_EXE_INFO_RUNNING"));
+    return true;
+}
+
+void LineController::StartLine(int line)
+{
+    LineState& state = m_lines[size_t(line)];
+    if (!state.enabled)
+        return;
+    if (!m_reader || m_reader->directory().isEmpty()) {
+        m_prompter.warn(Text("IDC_EXE_INFO_VERSIONPATHNULL"));
+        return;
+    }
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
+    m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("2"));
+    state.running = 1;
+    state.elapsedSeconds = 0;
+    state.lastMessage.clear();
+    m_timers[size_t(line)]->start();
+
+    ++m_liveWorkers;
+    const LineJob job{state.port.number, line};
+    if (LineWorker::Start(job, [this](const LineJob& j) { RunLine(j); --m_liveWorkers; }))
+        return;
+    // Left running, the line could never end and the tool never close again:
+    // give the line back as it was before the start.
+    --m_liveWorkers;
+    m_timers[size_t(line)]->stop();
+    state.running = 0;
+    m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("1"));
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("1"));
+    Prompter::Message box;
+    box.caption = StationPaths::applicationName();
+    box.text = QStringLiteral("Thread begin error!");
+    box.icon = Prompter::Icon::None;
+    m_prompter.message(box);
+}
+
+void LineController::StartAllLines()
+{
+    if (RefusedWhileBusy())
+        return;
+    if (!m_reader || m_reader->directory().isEmpty()) {
+        m_prompter.warn(Text("IDC_EXE_INFO_VERSIONPATHNULL"));
+        return;
+    }
+    for (int line = 0; line < kLines; ++line)
+        StartLine(line);
+}
+
+void LineController::SetItemFromWorker(int kind, int line, const QString& text)
+{
+    RunOnWindowThread(m_context, [this, kind, line, text] { m_rows.SetLineItem(kind, line, text); });
+}
+
+// The body of a line's worker thread.
+void LineController::RunLine(const LineJob& job)
+{
+    const int line = job.line;
+    const DeviceInfo device = m_lines[size_t(line)].device;
+    const bool passed = m_verifier->VerifyLine(device, [this, line](const QString& text) {
+        SetItemFromWorker(LINE_ITEM_INFO, line, text);
+    });
+    if (!passed) {
+        SetItemFromWorker(LINE_ITEM_BADGE, line, QStringLiteral("4"));
+        RunOnWindowThread(m_context, [this, line] { StopLine(line); });
+        return;
+    }
+    // The Port Config dialog cannot change the port while the line runs.
+    m_engine.engine()->Download(line, m_lines[size_t(line)].port.number);
+}
+
+void LineController::StopLine(int line)
+{
+    m_timers[size_t(line)]->stop();
+    m_lines[size_t(line)].running = 0;
+    m_lines[size_t(line)].enabled = 0;
+}
+
+void LineController::ShowNoPort(int line)
+{
+    m_rows.SetLineItem(LINE_ITEM_INFO, line, QString());
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
+    m_rows.SetLineItem(LINE_ITEM_VERSION, line, QString());
+    m_rows.SetLineItem(LINE_ITEM_IMEI, line, QString());
+    m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+    m_rows.SetLineItem(LINE_ITEM_ELAPSED, line, QStringLiteral("0:00"));
+    m_rows.SetLineProgress(0, line);
+}
+
+void LineController::RefreshPorts(int offer)
+{
+    for (int line = 0; line < kLines; ++line) {
+        if (m_lines[size_t(line)].port.number == 0)
+            ShowNoPort(line);
+        else if (!m_lines[size_t(line)].running)
+            ScanLine(line, offer);
+    }
+}
+
+void LineController::ScanLine(int line, int offer)
+{
+    LineState& state = m_lines[size_t(line)];
+    EngineText info{};
+    const int status = m_engine.engine()->QueryDevice(line, state.port.number, &info);
+    info.text[sizeof(info.text) - 1] = '\0';
+    state.device = ParseDeviceInfo(QByteArray(info.text));
+    if (status == 0) {
+        if (offer && !state.devicePresent) {
+            m_rows.SetLineItem(LINE_ITEM_IMEI, line, TextCodec::decode(state.device.imei));
+            m_rows.SetLineItem(LINE_ITEM_VERSION, line, TextCodec::decode(state.device.displayVersion));
+            m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("1"));
+            m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_CLICKSTARTBTN"));
+            m_rows.SetLineItem(LINE_ITEM_INFO_TIP, line, QString());
+            m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("1"));
+            state.enabled = 1;
+            state.devicePresent = 1;
+        } else if (!offer && !state.devicePresent) {
+            state.enabled = 0;
+        }
+        return;
+    }
+    m_rows.SetLineItem(LINE_ITEM_IMEI, line, QString());
+    m_rows.SetLineItem(LINE_ITEM_VERSION, line, QString());
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
+    if (status == -1) {
+        m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_NODEVICE"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+        m_rows.SetLineItem(LINE_ITEM_ELAPSED, line, QStringLiteral("0:00"));
+        m_rows.SetLineProgress(0, line);
+        state.devicePresent = 0;
+    } else {
+        // ARM mode: the clock and the bar keep what they showed.
+        m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_PHONEINARMMODE"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+    }
+    state.enabled = 0;
+}
+
+void LineController::OnLineTimer(int line)
+{
+    if (line < 0 || line >= kLines)
+        return;
+    ++m_lines[size_t(line)].elapsedSeconds;
+    UpdateLineClock(line);
+}
+
+void LineController::UpdateLineClock(int line)
+{
+    m_rows.SetLineItem(LINE_ITEM_ELAPSED, line, FormatElapsed(m_lines[size_t(line)].elapsedSeconds));
+}
+
+void LineController::OnLineDevice(const int32_t* offer, int /*line*/)
+{
+    RefreshPorts(*offer);
+}
+
+void LineController::OnLineProgress(int32_t percent, int line)
+{
+    if (line >= 0 && line < kLines)
+        m_rows.SetLineProgress(percent, line);
+}
+
+void LineController::OnLineMessage(const char* text, int line)
+{
+    if (line < 0 || line >= kLines)
+        return;
+    const QString message = TextCodec::decode(QByteArray(text));
+    m_lines[size_t(line)].lastMessage = message;
+    m_rows.SetLineItem(LINE_ITEM_INFO, line, message);
+}
+
+void LineController::OnLineResult(const int32_t* code, int line)
+{
+    if (line < 0 || line >= kLines || !m_lines[size_t(line)].running)
+        return;
+    StopLine(line);
+    const bool passed = *code == 0;
+    m_rows.SetLineItem(LINE_ITEM_INFO_TIP, line, m_lines[size_t(line)].lastMessage);
+    if (passed) {
+        m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_DOWNLOADSUCC"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("3"));
+        m_rows.SetLineItem(LINE_ITEM_VERSION, line, TextCodec::decode(m_reader->displayVersion()));
+    } else {
+        m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_DOWNLOADFAIL"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("4"));
+    }
+    if (m_counters) {
+        m_counters->UpdateCounters(passed, false, m_rows.ClockText());
+        m_rows.ShowCounters();
+    }
+    LogLineResult(line, passed);
+}
+
+void LineController::LogLineResult(int line, bool passed)
+{
+    if (!m_records)
+        return;
+    const DeviceInfo& device = m_lines[size_t(line)].device;
+    LineRecord record;
+    record.passed = passed;
+    record.imei = device.imei;
+    record.versionStem = VersionStem(device.displayVersion);
+    record.deviceVersion = device.displayVersion;
+    record.packageVersion = m_reader->displayVersion();
+    record.date = FormatRecordDate(m_clock.now());
+    m_records->AppendRecord(record);
+}

@@ -1,0 +1,6 @@
+# The lines without a window: a recording row interface instead of widgets.
+station_test(LineControllerTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LineControllerTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordingRows.h
+  LIBS station_lines
+  LABELS tsan)
+add_dependencies(LineControllerTest record_seed)

@@ -1,0 +1,408 @@
+#include "lines/LineController.h"
+
+#include "RecordingRows.h"
+#include "lines/LineWorker.h"
+#include "platform/StationPaths.h"
+#include "platform/SystemLocale.h"
+#include "records/PassCounters.h"
+#include "records/RecordStore.h"
+#include "settings/LanguageText.h"
+#include "settings/VersionFileReader.h"
+#include "support/FakeClock.h"
+#include "support/Gate.h"
+#include "support/ScriptedEngine.h"
+#include "support/ScriptedPrompter.h"
+#include "support/TempDir.h"
+#include "support/WaitFor.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+constexpr QByteArray::value_type kDevice[] = "ABC_DE_V1.0,ABC_DE_INT_V1.0,356938035643809";
+
+} // namespace
+
+// The lines of a station in a temporary folder, without a window: a scripted
+// engine, scripted prompts, real counters, record log and version reader.
+class LineControllerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        StationPaths::overrideExecutableDir(m_station.path());
+        StationPaths::overrideDataDir(m_data.path());
+        SystemLocale::overrideLocale("en_US");
+        const QString res = QStringLiteral(STATION_TEST_DATA "/../../res/");
+        m_station.write(QStringLiteral("lang/LAN_ENG.ini"), readFile(res + QStringLiteral("lang/LAN_ENG.ini")));
+        m_station.write(QStringLiteral("RecordCSV.sdi"),
+                        readFile(QStringLiteral(STATION_BUILD_STATION_DIR "/RecordCSV.sdi")));
+        m_text = std::make_unique<LanguageText>(m_station.path());
+        LanguageText::setInstance(m_text.get());
+    }
+
+    void TearDown() override
+    {
+        m_lines.reset();
+        m_reader.reset();
+        LanguageText::setInstance(nullptr);
+        SystemLocale::overrideLocale("");
+        StationPaths::overrideExecutableDir(QString());
+        StationPaths::overrideDataDir(QString());
+    }
+
+    // Binds lines 0.. to the ports, reads the package (when given) and scans
+    // the ports as the window does at set-up.
+    void start(const QByteArray& ports, const QString& package)
+    {
+        m_reader = std::make_unique<VersionFileReader>();
+        m_reader->setDirectory(package);
+        m_reader->start();
+        m_counters = std::make_unique<PassCounters>(m_data.file(QStringLiteral("counters.ini")));
+        m_counters->LoadCounters(m_rows.ClockText());
+        m_records = std::make_unique<RecordStore>(m_prompter, m_station.file(QStringLiteral("RecordCSV.sdi")),
+                                                  m_data.path(), QString(), false);
+        m_lines = std::make_unique<LineController>(m_rows, m_prompter, m_clock, &m_context);
+        m_lines->SetCounters(m_counters.get());
+        m_lines->SetRecords(m_records.get());
+        m_lines->SetVersionReader(m_reader.get(), false, m_versionWait);
+        ASSERT_TRUE(m_lines->binding().Adopt(&m_engine, m_lines.get(), &m_context));
+        m_lines->ResetLines();
+        m_lines->BindPorts(ParsePorts(ports));
+        m_lines->RefreshPorts(1);
+    }
+
+    // Lines 0..n-1 on ports 3, 4, ... with ready devices, and a package read.
+    void startReady(int lines = 1)
+    {
+        QByteArray ports;
+        for (int i = 0; i < lines; ++i) {
+            ports += (i ? "," : "") + QByteArray::number(3 + i);
+            plug(3 + i);
+        }
+        start(ports, makePackage());
+        ASSERT_TRUE(waitFor([&] { return !m_reader->internalVersion().isEmpty(); }));
+    }
+
+    void plug(int port, const QByteArray& info = kDevice) { m_engine.setDevice(port, 0, info); }
+
+    QString makePackage()
+    {
+        m_station.write(QStringLiteral("pkg/system.img"),
+                        "\nro.build.display.id=ABC_DE_V2.3\nro.build.sw_internal_version=ABC_DE_INT_V2.3\n");
+        return m_station.path() + QStringLiteral("pkg");
+    }
+
+    void waitLineIdle(int line)
+    {
+        ASSERT_TRUE(waitFor([&] { return !m_lines->lineState(line).running && m_lines->liveWorkers() == 0; }));
+    }
+
+    QString counts() const { return m_counters->currentDisplay() + QLatin1Char(' ') + m_counters->cumulativeDisplay(); }
+    QString text(const char* key) const { return LanguageText::instance().Lookup(key); }
+    void holdDownloads(Gate& gate)
+    {
+        m_engine.setDownload([&gate](ScriptedEngine& e, int line, int) {
+            gate.wait();
+            e.result(line, 0);
+        });
+    }
+
+    TempDir m_station;
+    TempDir m_data;
+    QObject m_context;
+    ScriptedEngine m_engine;
+    ScriptedPrompter m_prompter;
+    FakeClock m_clock;
+    RecordingRows m_rows;
+    std::unique_ptr<LanguageText> m_text;
+    std::unique_ptr<VersionFileReader> m_reader;
+    std::unique_ptr<PassCounters> m_counters;
+    std::unique_ptr<RecordStore> m_records;
+    std::unique_ptr<LineController> m_lines;
+    std::chrono::milliseconds m_versionWait{5000};
+};
+
+TEST_F(LineControllerTest, ReadyDeviceIsOfferedAndAPassIsShownCountedAndRecorded)
+{
+    startReady();
+    EXPECT_EQ(m_rows.badge(0), BADGE_READY);
+    EXPECT_TRUE(m_rows.buttonEnabled(0));
+    EXPECT_EQ(m_rows.item(LINE_ITEM_IMEI, 0), QStringLiteral("356938035643809"));
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_CLICKSTARTBTN"));
+    EXPECT_EQ(m_rows.info(1), QString()); // no port bound
+    m_engine.setDownload([](ScriptedEngine& e, int line, int) {
+        e.progress(line, 100);
+        e.result(line, 0);
+    });
+    m_lines->StartLine(0);
+    EXPECT_EQ(m_rows.badge(0), BADGE_RUNNING);
+    EXPECT_FALSE(m_rows.buttonEnabled(0));
+    EXPECT_TRUE(m_lines->lineTimerActive(0));
+    waitLineIdle(0);
+    EXPECT_EQ(m_rows.badge(0), BADGE_PASS);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_DOWNLOADSUCC"));
+    EXPECT_EQ(m_rows.item(LINE_ITEM_VERSION, 0), QStringLiteral("ABC_DE_V2.3"));
+    EXPECT_EQ(m_rows.progress(0), 100);
+    EXPECT_FALSE(m_lines->lineTimerActive(0));
+    EXPECT_EQ(counts(), QStringLiteral("1/1 1/1"));
+    EXPECT_EQ(m_rows.countersShown(), 1);
+    EXPECT_TRUE(m_data.read(QStringLiteral("rqvtcsv123.txt")).endsWith(", Y\r\n"));
+    // Workers' row changes (the verification texts) arrived on the window thread.
+    EXPECT_EQ(m_rows.offWindowThread(), 0);
+}
+
+TEST_F(LineControllerTest, NonzeroAndNegativeResultsFail)
+{
+    startReady(2);
+    m_engine.setDownload([](ScriptedEngine& e, int line, int) { e.result(line, line == 0 ? 7 : -1); });
+    m_lines->StartAllLines();
+    waitLineIdle(0);
+    waitLineIdle(1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_FAIL);
+    EXPECT_EQ(m_rows.badge(1), BADGE_FAIL);
+    EXPECT_EQ(m_rows.info(1), text("IDC_EXE_INFO_DOWNLOADFAIL"));
+    EXPECT_EQ(m_rows.item(LINE_ITEM_VERSION, 0), QStringLiteral("ABC_DE_V1.0"));
+    EXPECT_EQ(counts(), QStringLiteral("0/2 0/2"));
+    EXPECT_TRUE(m_data.read(QStringLiteral("rqvtcsv123.txt")).endsWith(", N\r\n"));
+}
+
+TEST_F(LineControllerTest, TwoResultsCountOnce)
+{
+    startReady();
+    m_engine.setDownload([](ScriptedEngine& e, int line, int) {
+        e.result(line, 0);
+        e.result(line, 0);
+    });
+    m_lines->StartLine(0);
+    waitLineIdle(0);
+    EXPECT_EQ(counts(), QStringLiteral("1/1 1/1"));
+}
+
+TEST_F(LineControllerTest, LineWithoutAnOfferedDeviceDoesNotStart)
+{
+    start("3", makePackage());
+    m_lines->StartLine(0);
+    m_lines->StartAllLines();
+    EXPECT_EQ(m_rows.badge(0), BADGE_OPEN);
+    EXPECT_EQ(m_engine.downloads(), 0);
+    EXPECT_EQ(m_prompter.records().size(), 0);
+}
+
+TEST_F(LineControllerTest, StartAllWithoutVersionDirectoryWarnsOnce)
+{
+    plug(3);
+    start("3,4", QString());
+    m_prompter.expectMessage();
+    m_lines->StartAllLines();
+    EXPECT_EQ(m_prompter.messageTexts(), QStringList{text("IDC_EXE_INFO_VERSIONPATHNULL")});
+    EXPECT_EQ(m_engine.downloads(), 0);
+}
+
+TEST_F(LineControllerTest, StartAllStartsOnlyEnabledLinesAndRefusesWhileRunning)
+{
+    startReady(3);
+    m_engine.removeDevice(4);
+    m_engine.deviceChanged();
+    Gate gate;
+    holdDownloads(gate);
+    m_lines->StartAllLines();
+    EXPECT_EQ(m_rows.badge(0), BADGE_RUNNING);
+    EXPECT_EQ(m_rows.badge(1), BADGE_OPEN);
+    EXPECT_EQ(m_rows.badge(2), BADGE_RUNNING);
+    EXPECT_TRUE(m_lines->AnyLineBusy());
+    m_prompter.expectMessage();
+    m_lines->StartAllLines();
+    EXPECT_EQ(m_prompter.messageTexts(), QStringList{text("IDC_EXE_INFO_RUNNING")});
+    gate.open();
+    waitLineIdle(0);
+    waitLineIdle(2);
+    EXPECT_FALSE(m_lines->AnyLineBusy());
+}
+
+TEST_F(LineControllerTest, LineIsOfferedAgainOnlyAfterItsDeviceWasGone)
+{
+    startReady();
+    m_lines->StartLine(0);
+    waitLineIdle(0);
+    m_engine.deviceChanged(1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_PASS);
+    EXPECT_FALSE(m_lines->lineState(0).enabled);
+    m_engine.removeDevice(3);
+    m_engine.deviceChanged(1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_OPEN);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_NODEVICE"));
+    EXPECT_EQ(m_rows.item(LINE_ITEM_ELAPSED, 0), QStringLiteral("0:00"));
+    EXPECT_EQ(m_rows.progress(0), 0);
+    plug(3);
+    m_engine.deviceChanged(1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_READY);
+}
+
+TEST_F(LineControllerTest, OfferZeroOnlyClearsEnabled)
+{
+    start("3", QString());
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_NODEVICE"));
+    plug(3);
+    m_engine.deviceChanged(0);
+    EXPECT_EQ(m_rows.badge(0), BADGE_OPEN);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_NODEVICE"));
+    EXPECT_FALSE(m_lines->lineState(0).enabled);
+}
+
+TEST_F(LineControllerTest, ArmModeKeepsClockAndBar)
+{
+    startReady();
+    m_engine.setDownload([](ScriptedEngine& e, int line, int) {
+        e.progress(line, 40);
+        e.result(line, 1);
+    });
+    m_lines->StartLine(0);
+    waitLineIdle(0);
+    m_rows.SetLineItem(LINE_ITEM_ELAPSED, 0, QStringLiteral("0:42"));
+    m_engine.setDevice(3, 1, "");
+    m_engine.deviceChanged(1);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_PHONEINARMMODE"));
+    EXPECT_EQ(m_rows.item(LINE_ITEM_ELAPSED, 0), QStringLiteral("0:42"));
+    EXPECT_EQ(m_rows.progress(0), 40);
+    EXPECT_EQ(m_rows.item(LINE_ITEM_IMEI, 0), QString());
+    EXPECT_TRUE(m_lines->lineState(0).devicePresent);
+}
+
+TEST_F(LineControllerTest, UnboundLinesAreShownEmptyAndKeepTheirFlags)
+{
+    start("0,3", QString());
+    for (int line : {0, 2, 7}) {
+        EXPECT_EQ(m_rows.badge(line), BADGE_OPEN);
+        EXPECT_EQ(m_rows.item(LINE_ITEM_ELAPSED, line), QStringLiteral("0:00"));
+        EXPECT_EQ(m_rows.info(line), QString());
+    }
+    EXPECT_EQ(m_rows.item(LINE_ITEM_PORT, 1), QStringLiteral("USB_3"));
+    EXPECT_EQ(m_engine.queries(), 1); // only the bound line asks the engine
+}
+
+TEST_F(LineControllerTest, DeviceTextAfterTwoCommasIsTheImei)
+{
+    plug(3, "A,B,C,D");
+    start("3", QString());
+    EXPECT_EQ(m_rows.item(LINE_ITEM_IMEI, 0), QStringLiteral("C,D"));
+    EXPECT_EQ(m_rows.item(LINE_ITEM_VERSION, 0), QStringLiteral("A"));
+    EXPECT_EQ(m_lines->lineState(0).device.internalVersion, QByteArray("B"));
+}
+
+TEST_F(LineControllerTest, ElapsedTimeFormat)
+{
+    startReady();
+    Gate gate;
+    holdDownloads(gate);
+    m_lines->StartLine(0);
+    const std::pair<int, const char*> cases[] = {{9, "0:09"}, {10, "0:10"}, {60, "1:00"}, {600, "10:00"}, {3700, "61:40"}};
+    int ticks = 0;
+    for (const auto& [seconds, shown] : cases) {
+        for (; ticks < seconds; ++ticks)
+            m_lines->OnLineTimer(0);
+        EXPECT_EQ(m_rows.item(LINE_ITEM_ELAPSED, 0), QString::fromLatin1(shown));
+    }
+    gate.open();
+    waitLineIdle(0);
+}
+
+TEST_F(LineControllerTest, ProgressAndMessagesReachTheRowAndTheLastMessageIsKept)
+{
+    startReady();
+    Gate gate;
+    m_engine.setDownload([&](ScriptedEngine& e, int line, int) {
+        e.message(line, "Writing system.img");
+        e.progress(line, 37);
+        gate.wait();
+        e.message(line, "Checksum mismatch");
+        e.progress(line, 0);
+        e.result(line, 5);
+    });
+    m_lines->StartLine(0);
+    ASSERT_TRUE(waitFor([&] { return m_rows.progress(0) == 37; }));
+    EXPECT_EQ(m_rows.info(0), QStringLiteral("Writing system.img"));
+    gate.open();
+    waitLineIdle(0);
+    EXPECT_EQ(m_rows.progress(0), 0);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_DOWNLOADFAIL"));
+    EXPECT_EQ(m_lines->lineState(0).lastMessage, QStringLiteral("Checksum mismatch"));
+}
+
+TEST_F(LineControllerTest, FailureReasonStaysAsTooltipUntilTheLineIsOfferedAgain)
+{
+    startReady();
+    m_engine.setDownload([](ScriptedEngine& e, int line, int) {
+        e.message(line, "Connection to the device lost");
+        e.result(line, 4);
+    });
+    m_lines->StartLine(0);
+    waitLineIdle(0);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_DOWNLOADFAIL"));
+    EXPECT_EQ(m_rows.item(LINE_ITEM_INFO_TIP, 0), QStringLiteral("Connection to the device lost"));
+    m_engine.removeDevice(3);
+    m_engine.deviceChanged(1);
+    EXPECT_EQ(m_rows.item(LINE_ITEM_INFO_TIP, 0), QStringLiteral("Connection to the device lost"));
+    plug(3);
+    m_engine.deviceChanged(1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_READY);
+    EXPECT_EQ(m_rows.item(LINE_ITEM_INFO_TIP, 0), QString());
+}
+
+TEST_F(LineControllerTest, FailedThreadStartGivesTheLineBack)
+{
+    startReady();
+    LineWorker::failNextStartForTest();
+    m_prompter.expectMessage();
+    m_lines->StartLine(0);
+    EXPECT_EQ(m_prompter.messageTexts(), QStringList{QStringLiteral("Thread begin error!")});
+    EXPECT_FALSE(m_lines->AnyLineBusy());
+    EXPECT_FALSE(m_lines->lineTimerActive(0));
+    EXPECT_EQ(m_rows.badge(0), BADGE_READY);
+    EXPECT_TRUE(m_rows.buttonEnabled(0));
+    EXPECT_EQ(m_lines->liveWorkers(), 0);
+}
+
+TEST_F(LineControllerTest, VerificationFailureIsNeitherCountedNorRecorded)
+{
+    plug(3, "XYZ_V1.0,XYZ_INT_V1.0,356938035643809");
+    plug(4, "ABC_DE_V1.0,ABC_DE_INT_V1.0,000000000000000");
+    start("3,4", makePackage());
+    const QByteArray log = m_data.read(QStringLiteral("rqvtcsv123.ds.dll"));
+    m_lines->StartAllLines();
+    waitLineIdle(0);
+    waitLineIdle(1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_FAIL);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_MATCHVERSIONERROR"));
+    EXPECT_EQ(m_rows.info(1), text("IDC_EXE_INFO_IMEIERROR"));
+    EXPECT_FALSE(m_lines->lineTimerActive(0));
+    EXPECT_FALSE(m_lines->lineState(0).enabled);
+    EXPECT_EQ(m_engine.downloads(), 0);
+    EXPECT_EQ(counts(), QStringLiteral("0/0 0/0"));
+    EXPECT_EQ(m_rows.countersShown(), 0);
+    EXPECT_EQ(m_data.read(QStringLiteral("rqvtcsv123.ds.dll")), log);
+    EXPECT_EQ(m_rows.offWindowThread(), 0);
+}
+
+TEST_F(LineControllerTest, UnknownPackageVersionFailsAfterTheWait)
+{
+    m_versionWait = std::chrono::milliseconds(300);
+    plug(3);
+    m_station.write(QStringLiteral("empty/system.img"), QByteArray(4096, 'x'));
+    start("3", m_station.file(QStringLiteral("empty")));
+    m_lines->StartLine(0);
+    waitLineIdle(0);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_FILEVERSIONERROR"));
+    EXPECT_EQ(m_rows.badge(0), BADGE_FAIL);
+}
