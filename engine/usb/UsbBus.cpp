@@ -151,6 +151,19 @@ void UsbBus::poke()
     m_changed.notify_all();
 }
 
+void UsbBus::markLeaving(const UsbLocation& socket, int address)
+{
+    std::lock_guard lock(m_mutex);
+    m_leaving[socket] = address;
+}
+
+int UsbBus::leavingAddress(const UsbLocation& socket) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_leaving.find(socket);
+    return it == m_leaving.end() ? 0 : it->second;
+}
+
 std::vector<UsbDeviceInfo> UsbBus::devices() const
 {
     std::lock_guard lock(m_mutex);
@@ -229,6 +242,14 @@ std::vector<UsbDeviceInfo> UsbBus::scan() const
     }
     if (n >= 0)
         libusb_free_device_list(list, 1);
+    {
+        std::lock_guard lock(m_mutex);
+        std::erase_if(m_leaving, [&](const auto& entry) {
+            return std::none_of(found.begin(), found.end(), [&](const UsbDeviceInfo& d) {
+                return d.socket == entry.first && d.address == entry.second;
+            });
+        });
+    }
     std::sort(found.begin(), found.end(),
               [](const UsbDeviceInfo& a, const UsbDeviceInfo& b) { return a.socket < b.socket; });
     return found;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -77,6 +78,12 @@ public:
     // Something changed on the bus: scan soon (libusb's hot-plug callback).
     void poke();
 
+    // A device told to reboot may answer at its old address for a moment:
+    // until the socket has been seen empty or holding another address, the
+    // device at that address is not the one to wait for.
+    void markLeaving(const UsbLocation& socket, int address);
+    int leavingAddress(const UsbLocation& socket) const; // 0: none
+
 private:
     std::vector<UsbDeviceInfo> scan() const;
     void runEvents();
@@ -96,6 +103,7 @@ private:
     std::vector<UsbId> m_bootRomIds;      // guarded by m_mutex
     std::vector<UsbDeviceInfo> m_devices; // guarded by m_mutex
     unsigned m_generation = 0;            // guarded by m_mutex; counts hot-plug events
+    mutable std::map<UsbLocation, int> m_leaving; // guarded by m_mutex; trimmed by every scan
 };
 
 } // namespace fastboot

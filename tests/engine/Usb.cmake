@@ -12,9 +12,10 @@ station_test(UsbLocationTest
 if(UMOCKDEV_FOUND)
   add_library(usb_testbed STATIC
     usb/EmulatedUsbDevice.cpp usb/EmulatedUsbDevice.h
+    usb/ModelPacketDevice.h
     usb/PacketDevice.h
     usb/UsbTestbed.cpp usb/UsbTestbed.h)
-  target_link_libraries(usb_testbed PUBLIC PkgConfig::UMOCKDEV station_common)
+  target_link_libraries(usb_testbed PUBLIC PkgConfig::UMOCKDEV fbdevice_core station_common)
   target_link_options(usb_testbed INTERFACE
     "LINKER:--push-state,--no-as-needed" -lumockdev-preload "LINKER:--pop-state")
 
@@ -22,4 +23,12 @@ if(UMOCKDEV_FOUND)
     SOURCES usb/UsbBusTest.cpp
     LIBS usb_testbed fastboot_usb
     LABELS tsan)
+
+  # The built engine library on emulated USB devices.
+  station_test(UsbEngineTest
+    SOURCES usb/UsbEngineTest.cpp FastbootStation.cpp FastbootStation.h
+            ../lines/RecordingHandler.cpp ../lines/RecordingHandler.h
+    LIBS usb_testbed station_lines fbdevice_core
+    LABELS tsan)
+  add_dependencies(UsbEngineTest FastbootEngine)
 endif()

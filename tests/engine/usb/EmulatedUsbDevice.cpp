@@ -61,6 +61,12 @@ bool EmulatedUsbDevice::leaving()
     return m_model->leaving();
 }
 
+void EmulatedUsbDevice::setOnLeave(std::function<void()> onLeave)
+{
+    std::lock_guard lock(m_mutex);
+    m_onLeave = std::move(onLeave);
+}
+
 long long EmulatedUsbDevice::bytesReceived()
 {
     std::lock_guard lock(m_mutex);
@@ -93,11 +99,19 @@ bool EmulatedUsbDevice::handle(UMockdevIoctlClient* client)
             umockdev_ioctl_client_complete(client, -1, ENODEV);
         else if (m_busy)
             umockdev_ioctl_client_complete(client, -1, EBUSY);
-        else
+        else {
+            m_model->opened();
             umockdev_ioctl_client_complete(client, 0, 0);
+        }
         return true;
     }
-    case USBDEVFS_RELEASEINTERFACE:
+    case USBDEVFS_RELEASEINTERFACE: {
+        std::lock_guard lock(m_mutex);
+        if (!m_gone)
+            m_model->closed();
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return true;
+    }
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP:
     case USBDEVFS_RESET:
@@ -133,7 +147,7 @@ void EmulatedUsbDevice::submit(UMockdevIoctlClient* client)
     if (urb->buffer_length > 0)
         buffer = umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer), urb->buffer_length, nullptr);
 
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (m_gone || urb->type != USBDEVFS_URB_TYPE_BULK) {
         umockdev_ioctl_client_complete(client, -1, m_gone ? ENODEV : EINVAL);
         if (buffer)
@@ -154,16 +168,21 @@ void EmulatedUsbDevice::submit(UMockdevIoctlClient* client)
     }
     if (buffer)
         g_object_unref(buffer);
-    pump();
+    const bool left = pump();
+    const std::function<void()> onLeave = left ? m_onLeave : nullptr;
+    lock.unlock();
     umockdev_ioctl_client_complete(client, 0, 0);
+    // Outside the lock: the testbed takes its own lock to pull the device.
+    if (onLeave)
+        onLeave();
 }
 
-void EmulatedUsbDevice::pump()
+bool EmulatedUsbDevice::pump()
 {
     while (!m_waitingIn.empty()) {
         const auto reply = m_model->nextReply();
         if (!reply)
-            return;
+            break;
         UMockdevIoctlData* urbData = m_waitingIn.front();
         m_waitingIn.pop_front();
         usbdevfs_urb* urb = urbOf(urbData);
@@ -175,6 +194,12 @@ void EmulatedUsbDevice::pump()
         urb->status = reply->size() > room ? -EOVERFLOW : 0;
         m_done.push_back(urbData);
     }
+    if (!m_gone && m_model->leaving()) {
+        // Its last answer is on its way; the device itself is gone.
+        m_gone = true;
+        return true;
+    }
+    return false;
 }
 
 void EmulatedUsbDevice::reap(UMockdevIoctlClient* client)

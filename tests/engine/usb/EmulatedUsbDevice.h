@@ -3,6 +3,7 @@
 #include "PacketDevice.h"
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,6 +35,9 @@ public:
     bool leaving();
     // Bytes taken on bulk OUT so far.
     long long bytesReceived();
+    // Called (on umockdev's thread, once) when the model leaves the bus; the
+    // device answers nothing more from then on.
+    void setOnLeave(std::function<void()> onLeave);
 
 private:
     static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, EmulatedUsbDevice* self);
@@ -41,8 +45,9 @@ private:
     void submit(UMockdevIoctlClient* client);
     void reap(UMockdevIoctlClient* client);
     void discard(UMockdevIoctlClient* client);
-    // Fills waiting IN URBs from the model's replies. Holds m_mutex.
-    void pump();
+    // Fills waiting IN URBs from the model's replies; true when the model
+    // has just left the bus. Holds m_mutex.
+    bool pump();
 
     UMockdevIoctlBase* m_handler;
     std::shared_ptr<PacketDevice> m_model;
@@ -51,5 +56,6 @@ private:
     std::deque<UMockdevIoctlData*> m_done;      // URBs ready to be reaped
     bool m_busy = false;
     bool m_gone = false;
+    std::function<void()> m_onLeave;
     long long m_received = 0;
 };

@@ -16,7 +16,10 @@ public:
     virtual void receive(std::string_view packet) = 0;
     // The next packet for a waiting bulk IN transfer, if the device has one.
     virtual std::optional<std::string> nextReply() = 0;
-    // True once the device has been told to reboot and its last reply has
-    // been taken: it then leaves the bus.
+    // True once the device has been told to reboot (or drops its link) and
+    // its last reply has been taken: it then leaves the bus.
     virtual bool leaving() const { return false; }
+    // A host claimed the interface / released it.
+    virtual void opened() {}
+    virtual void closed() {}
 };

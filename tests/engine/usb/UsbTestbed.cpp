@@ -2,6 +2,9 @@
 
 #include <umockdev.h>
 
+#include "ModelPacketDevice.h"
+
+#include <chrono>
 #include <cstdio>
 #include <dlfcn.h>
 #include <stdexcept>
@@ -132,6 +135,14 @@ UsbTestbed::UsbTestbed()
 
 UsbTestbed::~UsbTestbed()
 {
+    std::vector<std::thread> returns;
+    {
+        std::lock_guard lock(m_mutex);
+        m_closing = true;
+        returns.swap(m_returns);
+    }
+    for (std::thread& t : returns)
+        t.join();
     {
         std::lock_guard lock(m_mutex);
         for (auto& [location, plugged] : m_plugged)
@@ -208,8 +219,51 @@ int UsbTestbed::plug(const std::string& location, std::shared_ptr<PacketDevice> 
     }
     const std::string sysPath = sysPathOf(location);
     add(sysPath, record(sysPath, bus, address, speed, descriptors));
-    m_plugged[location] = Plugged{sysPath, std::move(device)};
+    m_plugged[location] = Plugged{sysPath, node, std::move(device)};
+    ++m_arrivals[location];
     return address;
+}
+
+int UsbTestbed::plugModel(const std::string& location, fbdevice::DeviceModel& model, const std::string& comeBackAt)
+{
+    const int address = plug(location, std::make_shared<ModelPacketDevice>(model));
+    const std::string back = comeBackAt.empty() ? location : comeBackAt;
+    device(location)->setOnLeave([this, location, back, &model] {
+        // Not on umockdev's thread: that one serves the ioctls of the bus.
+        std::lock_guard lock(m_mutex);
+        if (m_closing)
+            return;
+        m_returns.emplace_back([this, location, back, &model] {
+            unplug(location);
+            // The model says when its reboot is over.
+            while (!model.present()) {
+                if (m_closing)
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (!m_closing)
+                plugModel(back, model, back);
+        });
+    });
+    return address;
+}
+
+std::string UsbTestbed::nodeFile(const std::string& location)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_plugged.find(location);
+    if (it == m_plugged.end())
+        return {};
+    gchar* root = umockdev_testbed_get_root_dir(m_testbed);
+    const std::string path = std::string(root) + it->second.node;
+    g_free(root);
+    return path;
+}
+
+int UsbTestbed::arrivals(const std::string& location)
+{
+    std::lock_guard lock(m_mutex);
+    return m_arrivals[location];
 }
 
 void UsbTestbed::unplug(const std::string& location)

@@ -2,7 +2,11 @@
 
 #include "EmulatedUsbDevice.h"
 
+#include "DeviceModel.h"
+
+#include <atomic>
 #include <cstdint>
+#include <thread>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -41,10 +45,22 @@ public:
     // a device that is never opened.
     int plug(const std::string& location, std::shared_ptr<PacketDevice> model, Ids ids);
     int plug(const std::string& location, std::shared_ptr<PacketDevice> model) { return plug(location, std::move(model), Ids{}); }
+    // An emulated fastboot device whose model outlives re-plugging: when the
+    // model reboots or drops its link, the device leaves the bus and comes
+    // back, once the model is present again, in the socket comeBackAt (the
+    // same one when empty) at a new address.
+    int plugModel(const std::string& location, fbdevice::DeviceModel& model, const std::string& comeBackAt = {});
+    // How many times a device has arrived in the port.
+    int arrivals(const std::string& location);
+
     // Pulls the device out of the port (a remove uevent).
     void unplug(const std::string& location);
     // The device now in that port, or null.
     EmulatedUsbDevice* device(const std::string& location);
+
+    // The device node of the device in the port, as a path of the real file
+    // system (for changing its permissions).
+    std::string nodeFile(const std::string& location);
 
     // Root of the emulated sysfs, as the code under test sees it ("/sys").
     std::string rootDir() const;
@@ -52,6 +68,7 @@ public:
 private:
     struct Plugged {
         std::string sysPath;
+        std::string node; // "/dev/bus/usb/001/005"
         std::unique_ptr<EmulatedUsbDevice> device;
     };
     void add(const std::string& sysPath, const std::string& record);
@@ -64,4 +81,7 @@ private:
     std::map<int, int> m_lastAddress;
     std::map<std::string, Plugged> m_plugged;
     std::vector<std::unique_ptr<EmulatedUsbDevice>> m_retired; // kept until the testbed goes
+    std::map<std::string, int> m_arrivals;
+    std::atomic<bool> m_closing{false};
+    std::vector<std::thread> m_returns; // devices on their way back
 };
