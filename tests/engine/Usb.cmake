@@ -8,6 +8,9 @@ pkg_check_modules(UMOCKDEV IMPORTED_TARGET umockdev-1.0)
 station_test(UsbLocationTest
   SOURCES usb/UsbLocationTest.cpp
   LIBS fastboot_usb)
+station_test(UsbPortMapTest
+  SOURCES usb/UsbPortMapTest.cpp
+  LIBS fastboot_usb)
 
 if(UMOCKDEV_FOUND)
   add_library(usb_testbed STATIC
