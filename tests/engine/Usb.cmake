@@ -31,7 +31,7 @@ if(UMOCKDEV_FOUND)
   station_test(UsbEngineTest
     SOURCES usb/UsbEngineTest.cpp FastbootStation.cpp FastbootStation.h
             ../lines/RecordingHandler.cpp ../lines/RecordingHandler.h
-    LIBS usb_testbed station_lines fbdevice_core
+    LIBS usb_testbed station_lines fbdevice_core fastboot_usb
     LABELS tsan)
   add_dependencies(UsbEngineTest FastbootEngine)
 endif()

@@ -24,6 +24,7 @@ EmulatedUsbDevice::EmulatedUsbDevice(std::shared_ptr<PacketDevice> model)
     , m_model(std::move(model))
 {
     g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(&EmulatedUsbDevice::onIoctl), this);
+    g_signal_connect(m_handler, "client-vanished", G_CALLBACK(&EmulatedUsbDevice::onVanished), this);
 }
 
 EmulatedUsbDevice::~EmulatedUsbDevice()
@@ -78,6 +79,16 @@ int EmulatedUsbDevice::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, 
     return self->handle(client) ? TRUE : FALSE;
 }
 
+void EmulatedUsbDevice::onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, EmulatedUsbDevice* self)
+{
+    std::lock_guard lock(self->m_mutex);
+    if (self->m_owner == client) {
+        self->m_owner = nullptr;
+        if (!self->m_gone)
+            self->m_model->closed();
+    }
+}
+
 bool EmulatedUsbDevice::handle(UMockdevIoctlClient* client)
 {
     const unsigned long request = umockdev_ioctl_client_get_request(client);
@@ -97,18 +108,23 @@ bool EmulatedUsbDevice::handle(UMockdevIoctlClient* client)
         std::lock_guard lock(m_mutex);
         if (m_gone)
             umockdev_ioctl_client_complete(client, -1, ENODEV);
-        else if (m_busy)
+        else if (m_busy || (m_owner && m_owner != client))
             umockdev_ioctl_client_complete(client, -1, EBUSY);
         else {
-            m_model->opened();
+            if (!m_owner)
+                m_model->opened();
+            m_owner = client;
             umockdev_ioctl_client_complete(client, 0, 0);
         }
         return true;
     }
     case USBDEVFS_RELEASEINTERFACE: {
         std::lock_guard lock(m_mutex);
-        if (!m_gone)
-            m_model->closed();
+        if (m_owner == client) {
+            m_owner = nullptr;
+            if (!m_gone)
+                m_model->closed();
+        }
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
     }

@@ -26,7 +26,9 @@ public:
 
     UMockdevIoctlBase* handler() const { return m_handler; }
 
-    // Another program holds the interface: claiming it fails with EBUSY.
+    // Another program holds the interface: claiming it fails with EBUSY. As
+    // in the kernel, the interface is also busy for every open file but the
+    // one that claimed it, until that one releases it or closes.
     void setInterfaceBusy(bool busy);
     // The device was pulled: every later ioctl fails with ENODEV and URBs
     // in flight end with ESHUTDOWN.
@@ -41,6 +43,7 @@ public:
 
 private:
     static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, EmulatedUsbDevice* self);
+    static void onVanished(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, EmulatedUsbDevice* self);
     bool handle(UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client);
     void reap(UMockdevIoctlClient* client);
@@ -55,6 +58,7 @@ private:
     std::deque<UMockdevIoctlData*> m_waitingIn; // submitted IN URBs without data yet
     std::deque<UMockdevIoctlData*> m_done;      // URBs ready to be reaped
     bool m_busy = false;
+    UMockdevIoctlClient* m_owner = nullptr; // the open file that claimed the interface
     bool m_gone = false;
     std::function<void()> m_onLeave;
     long long m_received = 0;

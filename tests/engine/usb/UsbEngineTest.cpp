@@ -2,6 +2,7 @@
 // their port numbers, boot ROMs, learning, re-enumeration, unplugging,
 // permissions and a busy interface.
 #include "UsbTestbed.h"
+#include "UsbTransport.h"
 #include "engine/FastbootStation.h"
 
 #include "FastbootResults.h"
@@ -254,6 +255,26 @@ TEST_F(UsbEngineTest, NoPermissionNamesTheUdevRule)
     EXPECT_EQ(m_station->resultOf(0), FASTBOOT_RESULT_NO_DEVICE);
     EXPECT_NE(m_station->lastMessage(0).find("70-station-fastboot.rules"), std::string::npos)
         << m_station->lastMessage(0);
+}
+
+TEST_F(UsbEngineTest, TwoHostsNeverDriveOneDevice)
+{
+    m_station->writeConfig("PORT.1=usb:1-1.1\r\n");
+    m_bed->plugModel("1-1.1", model(1));
+    ASSERT_TRUE(m_station->load());
+    EXPECT_EQ(m_station->query(1), 0);
+    // Another host on the same machine takes the interface first.
+    fastboot::UsbBus other;
+    std::string why;
+    ASSERT_TRUE(other.start({}, &why)) << why;
+    auto held = fastboot::UsbTransport::open(other, *fastboot::UsbLocation::parse("1-1.1"),
+                                             fastboot::Clock::now() + std::chrono::seconds(5), &why);
+    ASSERT_TRUE(held) << why;
+    EXPECT_EQ(m_station->query(1), 2);
+    EXPECT_NE(m_station->lastMessage(0).find("in use by another program"), std::string::npos);
+    // Once it lets go, the device is the station's again.
+    held.reset();
+    EXPECT_EQ(m_station->query(1), 0);
 }
 
 TEST_F(UsbEngineTest, InterfaceHeldByAnotherProgramIsNotTouched)
