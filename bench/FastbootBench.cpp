@@ -22,6 +22,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,6 +88,20 @@ void emptyDevices(const fs::path& root, int count)
         for (const auto& entry : fs::directory_iterator(root / ("device-" + std::to_string(i)), ec))
             fs::remove(entry.path(), ec);
     }
+}
+
+double threadCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+double childrenCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 double seconds(Clock::duration d)
@@ -163,11 +178,19 @@ int main(int argc, char** argv)
         emptyDevices(root, count);
         const auto engineStart = Clock::now();
         std::vector<std::thread> lines;
+        std::vector<double> cpu(size_t(count), 0.0);
         for (int i = 0; i < count; ++i)
-            lines.emplace_back([&engine, i] { engine.Download(i, i + 1); });
+            lines.emplace_back([&engine, &cpu, i] {
+                const double before = threadCpuSeconds();
+                engine.Download(i, i + 1);
+                cpu[size_t(i)] = threadCpuSeconds() - before;
+            });
         for (auto& t : lines)
             t.join();
         const double engineTime = seconds(Clock::now() - engineStart);
+        double engineCpu = 0;
+        for (const double c : cpu)
+            engineCpu += c;
         for (int i = 0; i < count; ++i) {
             if (sink.results[i] != 0)
                 std::printf("engine: line %d failed with %d\n", i, sink.results[i]);
@@ -177,14 +200,19 @@ int main(int argc, char** argv)
         for (int i = 0; i < count; ++i)
             ports.push_back(servers[size_t(i)]->port());
         emptyDevices(root, count);
+        const double childrenBefore = childrenCpuSeconds();
         const auto commandStart = Clock::now();
         const bool commandOk = runFastboot(ports, image);
         const double commandTime = seconds(Clock::now() - commandStart);
+        const double commandCpu = childrenCpuSeconds() - childrenBefore;
 
         const double mib = double(imageMiB) * count;
         std::printf("%d device%s: engine %.2f s (%.0f MiB/s), fastboot %.2f s (%.0f MiB/s)%s, ratio engine/fastboot %.2f\n",
                     count, count == 1 ? " " : "s", engineTime, mib / engineTime, commandTime, mib / commandTime,
                     commandOk ? "" : " [fastboot FAILED]", engineTime / commandTime);
+        // Host-side CPU only: the emulated devices run in this process for both.
+        std::printf("           host CPU per GiB: engine %.2f s, fastboot %.2f s\n", engineCpu * 1024 / mib,
+                    commandCpu * 1024 / mib);
     }
     servers.clear();
     fs::remove_all(root);

@@ -2,24 +2,28 @@
 
 namespace fastboot {
 
-std::shared_ptr<std::timed_mutex> PortLocks::mutexOf(const std::string& endpoint)
-{
-    std::lock_guard lock(m_mutex);
-    auto& entry = m_locks[endpoint];
-    if (!entry)
-        entry = std::make_shared<std::timed_mutex>();
-    return entry;
-}
-
 PortLocks::Lock PortLocks::acquire(const std::string& endpoint, std::chrono::milliseconds timeout)
 {
-    // The mutexes live as long as the engine: the map never drops one.
-    return Lock(*mutexOf(endpoint), timeout);
+    std::unique_lock lock(m_mutex);
+    if (!m_released.wait_for(lock, timeout, [&] { return m_held.count(endpoint) == 0; }))
+        return Lock(nullptr, endpoint);
+    m_held.insert(endpoint);
+    return Lock(this, endpoint);
 }
 
 PortLocks::Lock PortLocks::acquire(const std::string& endpoint)
 {
-    return Lock(*mutexOf(endpoint));
+    std::unique_lock lock(m_mutex);
+    m_released.wait(lock, [&] { return m_held.count(endpoint) == 0; });
+    m_held.insert(endpoint);
+    return Lock(this, endpoint);
+}
+
+void PortLocks::release(const std::string& endpoint)
+{
+    std::lock_guard lock(m_mutex);
+    m_held.erase(endpoint);
+    m_released.notify_all();
 }
 
 } // namespace fastboot

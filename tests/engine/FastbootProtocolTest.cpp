@@ -1,9 +1,13 @@
 // The host side of the protocol against scripted devices that misbehave.
 #include "engine/ScriptedFastbootServer.h"
 
+#include "Endpoint.h"
 #include "FastbootClient.h"
+#include "FastbootSettings.h"
 #include "FastbootReply.h"
 #include "TcpTransport.h"
+
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -183,6 +187,43 @@ TEST(TcpTransportTest, EndpointThatIsNoFastbootDeviceIsRefused)
     // Nothing listens on port 1 of the loopback address.
     EXPECT_FALSE(TcpTransport::open("127.0.0.1", "1", Clock::now() + std::chrono::seconds(2), &why));
     EXPECT_FALSE(why.empty());
+}
+
+TEST(EndpointTest, OnlyWellFormedTcpEndpointsAreTaken)
+{
+    Endpoint e;
+    std::string why;
+    ASSERT_TRUE(Endpoint::parse("tcp:127.0.0.1:5554", &e, &why));
+    EXPECT_EQ(e.host, "127.0.0.1");
+    EXPECT_EQ(e.port, "5554");
+    ASSERT_TRUE(Endpoint::parse("tcp:[::1]:5555", &e, &why));
+    EXPECT_EQ(e.host, "::1");
+    for (const char* bad : {"", "usb:1-2.3", "tcp:host", "tcp::5554", "tcp:h:0", "tcp:h:65536", "tcp:h:55x", "TCP:h:1"})
+        EXPECT_FALSE(Endpoint::parse(bad, &e, &why)) << bad;
+}
+
+TEST(FastbootSettingsTest, KeysDefaultsAndBadNumbers)
+{
+    TempDir station;
+    FastbootSettings s = FastbootSettings::load(station.path().toStdString());
+    EXPECT_TRUE(s.ports.empty());
+    EXPECT_TRUE(s.reboot);
+    EXPECT_FALSE(s.readback);
+    EXPECT_EQ(s.commandTimeoutS, 30);
+    EXPECT_EQ(s.imeiSource, "getvar:imei");
+    station.write("config.ini", "[fastboot_engine]\nPORT.1=tcp:127.0.0.1:1\nPORT.255= \"tcp:[::1]:2\" \nPORT.256=tcp:x:3\n"
+                                "REBOOT=0\nREADBACK=1\nCOMMAND_TIMEOUT_S=-5\nARRIVAL_TIMEOUT_S=7\nIMEI=oem:get imei\n"
+                                "[GET_DLL_Setting]\nITEM_VERSIONFILE_PATH=/pkg\n");
+    s = FastbootSettings::load(station.path().toStdString());
+    EXPECT_EQ(s.ports.size(), 2u); // 1..255 only
+    EXPECT_EQ(s.endpointOf(255), "tcp:[::1]:2");
+    EXPECT_EQ(s.endpointOf(2), "");
+    EXPECT_FALSE(s.reboot);
+    EXPECT_TRUE(s.readback);
+    EXPECT_EQ(s.commandTimeoutS, 30); // out of range: the default
+    EXPECT_EQ(s.arrivalTimeoutS, 7);
+    EXPECT_EQ(s.imeiSource, "oem:get imei");
+    EXPECT_EQ(s.versionDir, "/pkg");
 }
 
 } // namespace
