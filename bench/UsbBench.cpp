@@ -1,7 +1,7 @@
 // Flashes a 256 MiB image to one emulated fastboot device through the
 // fastboot engine, once over USB (umockdev: sysfs, udev and usbfs of this
 // process emulated, bulk URBs answered in process) and once over loopback
-// TCP, same device model, same run. Prints MiB/s and the process's CPU
+// TCP, the same device model code, same run. Prints MiB/s and the process's CPU
 // seconds per GiB; the CPU time includes the emulated device's side.
 //
 //   bench_usb [image MiB, default 256] [max-download-size MiB, default 64]
@@ -54,8 +54,11 @@ public:
     {
         if (event->type == ENGINE_EVENT_RESULT)
             result = *static_cast<int32_t*>(event->data);
+        if (event->type == ENGINE_EVENT_MESSAGE)
+            message = static_cast<const char*>(event->data);
     }
     int32_t result = -1;
+    std::string message;
 };
 
 void writeImage(const std::string& path, uint64_t bytes)
@@ -110,8 +113,11 @@ int main(int argc, char** argv)
     s.imei = "356938035643801";
     s.maxDownload = maxMiB * 1024 * 1024;
     s.storageDir = (root / "device").string();
+    // One model per transport: the engine's presence probes of the TCP
+    // device begin and end host sessions on its model.
     fbdevice::DeviceModel model(s);
-    fbdevice::TcpDeviceServer server(model, 0);
+    fbdevice::DeviceModel tcpModel(s);
+    fbdevice::TcpDeviceServer server(tcpModel, 0);
     if (!server.start(&why)) {
         std::fprintf(stderr, "cannot start the TCP device: %s\n", why.c_str());
         return 1;
@@ -130,12 +136,15 @@ int main(int argc, char** argv)
                     static_cast<unsigned long long>(imageMiB), maxMiB, base.c_str());
         for (const int port : {1, 2}) {
             fs::remove_all(root / "device");
+            fs::create_directories(root / "device");
             sink.result = -1;
             const double cpu = cpuSeconds();
             const auto start = Clock::now();
             engine.Download(0, port);
             report(port == 1 ? "USB" : "TCP", double(imageMiB), Clock::now() - start, cpuSeconds() - cpu,
                    sink.result);
+            if (sink.result != 0)
+                std::printf("     %s\n", sink.message.c_str());
         }
     }
     server.stop();

@@ -145,3 +145,20 @@ TEST_F(UsbEndToEnd, BootRomDeviceShowsArmModeAndUnplugFailsTheLine)
     EXPECT_TRUE(label(ids(1).info)->toolTip().startsWith(QStringLiteral("Connection to the device lost")))
         << label(ids(1).info)->toolTip().toStdString();
 }
+
+TEST_F(UsbEndToEnd, DeviceHeldByAnotherProgramIsNotReadyAndSaysWhy)
+{
+    const QString package = makeFastbootPackage();
+    addDevice(0);
+    m_bed->device(kSockets[0])->setInterfaceBusy(true);
+    ASSERT_TRUE(openUsb(package));
+    ASSERT_TRUE(waitFor([&] { return infoText(0) == text("IDC_EXE_INFO_PHONEINARMMODE"); }));
+    EXPECT_FALSE(button(ids(0).button)->isEnabled());
+    EXPECT_TRUE(label(ids(0).info)->toolTip().contains(QStringLiteral("in use by another program")))
+        << label(ids(0).info)->toolTip().toStdString();
+    // Let go: the next device event offers it.
+    m_bed->device(kSockets[0])->setInterfaceBusy(false);
+    m_bed->unplug(kSockets[0]);
+    addDevice(0);
+    ASSERT_TRUE(waitBadge(0, "READY")) << infoText(0).toStdString();
+}
