@@ -2,9 +2,9 @@
 // kept keystream) and by the full decrypt, append and encrypt. Logs are
 // generated once per size in a temporary folder and grow by the records the
 // benchmark adds.
-#include "platform/Prompter.h"
 #include "records/Rc4.h"
 #include "records/RecordCipher.h"
+#include "records/RecordPrompts.h"
 #include "records/RecordStore.h"
 
 #include <QDir>
@@ -21,17 +21,17 @@
 
 namespace {
 
-class SilentPrompter final : public Prompter
+class SilentPrompts final : public RecordPrompts
 {
 public:
-    Answer message(const Message& m) override
+    QString AskForRecordFile(bool) override { std::abort(); }
+    QString AskForExportFile(const QString&) override { std::abort(); }
+    void ShowExportResult(bool, bool) override { std::abort(); }
+    void FatalError(const QString& message, int) override
     {
-        std::fprintf(stderr, "unexpected prompt: %s\n", qPrintable(m.text));
+        std::fprintf(stderr, "fatal: %s\n", qPrintable(message));
         std::abort();
     }
-    QString openFile(const FileRequest&) override { std::abort(); }
-    QString saveFile(const FileRequest&) override { std::abort(); }
-    QString chooseFolder(const FolderRequest&) override { std::abort(); }
 };
 
 LineRecord sampleRecord(qint64 number)
@@ -56,7 +56,7 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 struct Log
 {
     QTemporaryDir dir;
-    SilentPrompter prompter;
+    SilentPrompts prompter;
     std::unique_ptr<RecordStore> store;
     qint64 next = 0;
 

@@ -38,9 +38,7 @@ TSAN_OPTIONS="suppressions=$root/tests/tsan.supp:halt_on_error=1:second_deadlock
 # --- fastboot engine: libFuzzer on the reply parser and the sparse reader ---
 # (g++ builds replay the corpus as the test FastbootFuzzReplay.)
 echo "== libFuzzer (clang): fastboot replies and sparse images, 30 s =="
-CC=clang CXX=clang++ cmake -S "$root" -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSTATION_FUZZ=ON \
-  -DSTATION_BENCHMARKS=OFF >/dev/null
-cmake --build build-fuzz -j"$jobs" --target fastboot_fuzz
+CC=clang CXX=clang++ build build-fuzz fastboot_fuzz -DSTATION_FUZZ=ON -DSTATION_BENCHMARKS=OFF
 fuzz_work=$(mktemp -d)
 cp tests/engine/fuzz/corpus/* "$fuzz_work/"
 build-fuzz/tests/engine/fastboot_fuzz -max_total_time=30 -max_len=70000 "$fuzz_work"

@@ -35,6 +35,7 @@ const QString kVersionLabel = QStringLiteral("Vintrel_RT40K_USV1.00.00");
 MainDialog::MainDialog(Services services)
     : m_services(std::move(services))
     , m_prompter(*m_services.prompter)
+    , m_recordPrompter(m_prompter)
     , m_clock(*m_services.clock)
     , m_icon(StationIcon::icon())
     , m_lines(*this, m_prompter, m_clock, &m_callContext)
@@ -44,10 +45,12 @@ MainDialog::MainDialog(Services services)
             return binding.Load(handler, context);
         };
     buildWindow();
-    // The record store may ask for the record file before the window shows.
-    m_records = std::make_unique<RecordStore>(m_prompter, StationPaths::executableDir() + QStringLiteral("RecordCSV.sdi"),
-                                              StationPaths::dataDir(), QSysInfo::machineHostName(),
-                                              SystemLocale::isSimplifiedChinaChinese());
+    // Without a working copy the operator is asked for the record file,
+    // before the window shows.
+    m_records = std::make_unique<RecordStore>(
+        m_recordPrompter, StationPaths::executableDir() + QStringLiteral("RecordCSV.sdi"), StationPaths::dataDir(),
+        QSysInfo::machineHostName(), SystemLocale::isSimplifiedChinaChinese());
+    m_records->SeedWorkingCopy();
     m_lines.SetRecords(m_records.get());
     qApp->installEventFilter(this);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/LineRowWidgets.h"
+#include "app/RecordPrompter.h"
 #include "lines/EngineBinding.h"
 #include "lines/LineController.h"
 #include "lines/LineRows.h"
@@ -114,6 +115,7 @@ private:
     QObject m_callContext;
     Services m_services;
     Prompter& m_prompter;
+    RecordPrompter m_recordPrompter;
     const Clock& m_clock;
     QIcon m_icon;
     QString m_executableDir;

@@ -2,15 +2,11 @@
 
 #include "lines/EventSink.h"
 
-#include <QFile>
 #include <QtGlobal>
 
 #include <mutex>
 #include <new>
 #include <vector>
-
-#include <dlfcn.h>
-#include <link.h>
 
 namespace {
 
@@ -29,20 +25,6 @@ void keepForever(EventSink* sink)
     static auto* kept = new std::vector<EventSink*>;
     std::lock_guard lock(mutex);
     kept->push_back(sink);
-}
-
-// The address of an export of the library itself; a symbol of the same name
-// in one of its dependencies does not count.
-void* ownSymbol(void* library, const char* name)
-{
-    void* symbol = dlsym(library, name);
-    link_map* own = nullptr;
-    link_map* found = nullptr;
-    Dl_info info{};
-    if (!symbol || dlinfo(library, RTLD_DI_LINKMAP, &own) != 0
-        || dladdr1(symbol, &info, reinterpret_cast<void**>(&found), RTLD_DL_LINKMAP) == 0)
-        return nullptr;
-    return found == own ? symbol : nullptr;
 }
 
 } // namespace
@@ -69,23 +51,21 @@ bool EngineBinding::Load(LineEventHandler* handler, QObject* windowContext)
     Release();
     if (!handler || !windowContext)
         return false;
-    void* library = dlopen(QFile::encodeName(libraryName()).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        qWarning("Engine library not loaded: %s", dlerror());
+    if (!m_library.load(libraryName())) {
+        qWarning("Engine library not loaded: %s", qPrintable(m_library.errorString()));
         return false;
     }
     using CreateFn = FlashEngine* (*)();
     using DestroyFn = void (*)(FlashEngine*);
-    const auto create = reinterpret_cast<CreateFn>(ownSymbol(library, "Create"));
+    const auto create = reinterpret_cast<CreateFn>(m_library.ownSymbol("Create"));
     FlashEngine* engine = create ? create() : nullptr;
     if (!engine) {
         qWarning("Engine library %s: %s", qPrintable(libraryName()),
                  create ? "Create returned no engine" : "no export Create");
-        dlclose(library);
+        m_library.unload();
         return false;
     }
-    m_library = library;
-    m_destroy = reinterpret_cast<DestroyFn>(ownSymbol(library, "Destroy"));
+    m_destroy = reinterpret_cast<DestroyFn>(m_library.ownSymbol("Destroy"));
     bind(engine, handler, windowContext);
     return true;
 }
@@ -119,9 +99,7 @@ void EngineBinding::Release()
         else
             ::operator delete(static_cast<void*>(m_engine)); // memory only, no engine call
     }
-    if (m_library)
-        dlclose(m_library);
-    m_library = nullptr;
+    m_library.unload();
     m_engine = nullptr;
     m_destroy = nullptr;
     m_adopted = false;

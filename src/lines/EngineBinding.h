@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SharedLibrary.h"
+
 #include <QString>
 
 #include <memory>
@@ -9,7 +11,7 @@ class FlashEngine;
 class LineEventHandler;
 class QObject;
 
-// The main window's hold on the download engine: the library, the engine
+// The line controller's hold on the download engine: the library, the engine
 // object made by its factory and the event sink handed to it.
 class EngineBinding final
 {
@@ -50,7 +52,7 @@ public:
 private:
     void bind(FlashEngine* engine, LineEventHandler* handler, QObject* windowContext);
 
-    void* m_library = nullptr;
+    SharedLibrary m_library;
     FlashEngine* m_engine = nullptr;
     void (*m_destroy)(FlashEngine*) = nullptr;
     bool m_adopted = false;

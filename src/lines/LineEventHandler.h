@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-// What the engine's event sink delivers to the main window, always on the
+// What the engine's event sink delivers to the line controller, always on the
 // window thread. The pointers are the engine's and valid only during the call.
 class LineEventHandler
 {

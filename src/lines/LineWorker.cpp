@@ -1,8 +1,6 @@
 #include "lines/LineWorker.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#include "platform/ThreadPriority.h"
 
 #include <atomic>
 #include <system_error>
@@ -10,16 +8,6 @@
 
 namespace {
 std::atomic<bool> g_failNextStart{false};
-
-void lowerPriority()
-{
-    // Linux applies a nice value to the calling thread when given its tid.
-    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    errno = 0;
-    const int current = ::getpriority(PRIO_PROCESS, tid);
-    if (errno == 0)
-        ::setpriority(PRIO_PROCESS, tid, current + LineWorker::kNiceIncrement);
-}
 } // namespace
 
 bool LineWorker::Start(const LineJob& job, Body body)
@@ -28,7 +16,7 @@ bool LineWorker::Start(const LineJob& job, Body body)
         return false;
     try {
         std::thread([job, body = std::move(body)] {
-            lowerPriority();
+            ThreadPriority::lowerCurrentThread(LineWorker::kNiceIncrement);
             body(job);
         }).detach();
     } catch (const std::system_error&) {

@@ -2,16 +2,12 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
-#include "platform/ProcessEnd.h"
-#include "platform/Prompter.h"
-#include "platform/StationPaths.h"
+#include "platform/FileState.h"
+#include "records/RecordPrompts.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
@@ -22,19 +18,6 @@ constexpr qint64 kChunk = 64 * 1024;
 // Longer values are refused rather than cut.
 constexpr qsizetype kMaxPassPhrase = 99;
 
-// Gives an existing file the mode 0600, or creates it empty with that mode;
-// true when the file was there before.
-bool makePrivate(const QString& path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    if (::chmod(name.constData(), 0600) == 0)
-        return true;
-    const int fd = FileOps::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd >= 0)
-        FileOps::close(fd);
-    return false;
-}
-
 // A conversion that failed leaves no empty file where there was none.
 void dropPlaceholder(const QString& path, bool placeholder)
 {
@@ -43,8 +26,8 @@ void dropPlaceholder(const QString& path, bool placeholder)
 }
 } // namespace
 
-RecordCipher::RecordCipher(Prompter& prompter)
-    : m_prompter(prompter)
+RecordCipher::RecordCipher(RecordPrompts& prompts)
+    : m_prompts(prompts)
 {
 }
 
@@ -109,7 +92,7 @@ bool RecordCipher::convert(const QString& sourcePath, const QString& targetPath,
     // The plain log is for the station user only. The replacement keeps the
     // permission bits of the file it replaces, so that file is made private
     // (or created private) before any plain byte is written.
-    const bool placeholder = !encrypt && !makePrivate(targetPath);
+    const bool placeholder = !encrypt && !FileState::makePrivate(targetPath);
     AtomicFile target(targetPath);
     if (!target.open()) {
         FatalError(encrypt ? QStringLiteral("Error opening destination ciphertext file!")
@@ -149,22 +132,7 @@ bool RecordCipher::convert(const QString& sourcePath, const QString& targetPath,
 
 void RecordCipher::FatalError(const QString& message)
 {
-    // The code of the failure itself; the boxes would overwrite errno.
+    // The code of the failure itself, read before anything else can change it.
     const int code = errno;
-    Prompter::Message box;
-    box.caption = StationPaths::applicationName();
-    box.icon = Prompter::Icon::None;
-    box.buttons = Prompter::Buttons::Ok;
-    box.ownedByWindow = false;
-    const QString texts[] = {
-        QStringLiteral("An error occurred in running the program. \n"),
-        message,
-        QString::asprintf("Error number %x.\n", unsigned(code)),
-        QStringLiteral("Program terminating"),
-    };
-    for (const QString& text : texts) {
-        box.text = text;
-        m_prompter.message(box);
-    }
-    ProcessEnd::endProcess(1);
+    m_prompts.FatalError(message, code);
 }

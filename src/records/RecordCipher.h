@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
-class Prompter;
+class RecordPrompts;
 
 // Whole-file cipher of the record log: RC4 keyed with the MD5 digest of a
 // pass phrase, no header, the encrypted file as long as the plain one.
@@ -13,11 +13,11 @@ class Prompter;
 // Every written file is replaced atomically (AtomicFile): when a write, sync
 // or rename fails, the old file stays whole and the conversion returns false
 // without a box. Failures to open or read a source, and an unusable
-// destination folder, are fatal: four boxes and exit status 1.
+// destination folder, are fatal: RecordPrompts::FatalError.
 class RecordCipher final
 {
 public:
-    explicit RecordCipher(Prompter& prompter);
+    explicit RecordCipher(RecordPrompts& prompts);
 
     // The 16-byte RC4 key of a pass phrase.
     static QByteArray keyFor(const QByteArray& passPhrase);
@@ -37,8 +37,9 @@ public:
     bool EncryptFromScratch(const QString& plainPath, const QString& encryptedPath,
                             const QByteArray& passPhrase, Rc4* endState = nullptr);
 
-    // Tells the operator in four boxes and ends the process with status 1.
-    // Returns only where a test has replaced the process end.
+    // Hands the failure to RecordPrompts::FatalError, which tells the
+    // operator and ends the process; returns only where a test has replaced
+    // the process end.
     void FatalError(const QString& message);
 
     // errno of the last failed write, sync or rename (0 when none).
@@ -50,6 +51,6 @@ private:
                  const QByteArray& passPhrase, Rc4* endState, Texts texts);
     static bool acceptable(const QString& path, const QByteArray& passPhrase);
 
-    Prompter& m_prompter;
+    RecordPrompts& m_prompts;
     int m_writeError = 0;
 };

@@ -2,17 +2,13 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
-#include "platform/Prompter.h"
-#include "platform/StationPaths.h"
+#include "platform/FileState.h"
 #include "records/RecordCipher.h"
+#include "records/RecordPrompts.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <utility>
 
@@ -49,7 +45,7 @@ QByteArray lineEndNeeded(int fd, off_t size)
     if (size <= 0)
         return {};
     char last = 0;
-    if (::pread(fd, &last, 1, size - 1) != 1)
+    if (!FileState::byteAt(fd, size - 1, &last))
         return "\r\n";
     if (last == '\n')
         return {};
@@ -68,30 +64,22 @@ void cutBack(int fd, off_t size)
     FileOps::fdatasync(fd);
 }
 
-off_t sizeOf(int fd)
-{
-    struct stat st{};
-    return ::fstat(fd, &st) == 0 ? st.st_size : -1;
-}
 } // namespace
 
-bool RecordStore::FileStamp::operator==(const FileStamp& other) const
-{
-    return device == other.device && inode == other.inode && size == other.size
-        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
-}
-
-RecordStore::RecordStore(Prompter& prompter, QString recordFilePath, QString dataDir,
+RecordStore::RecordStore(RecordPrompts& prompts, QString recordFilePath, QString dataDir,
                          QString stationId, bool chinese)
-    : m_prompter(prompter)
+    : m_prompts(prompts)
     , m_chinese(chinese)
     , m_recordFilePath(std::move(recordFilePath))
     , m_scratchPath(dataDir + QStringLiteral("rqvtcsv123.txt"))
     , m_workingCopyPath(dataDir + QStringLiteral("rqvtcsv123.ds.dll"))
     , m_stationId(std::move(stationId))
 {
-    if (!QFileInfo::exists(m_workingCopyPath))
-        LocateRecordFile();
+}
+
+bool RecordStore::SeedWorkingCopy()
+{
+    return QFileInfo::exists(m_workingCopyPath) || LocateRecordFile();
 }
 
 RecordStore::~RecordStore()
@@ -118,35 +106,10 @@ void RecordStore::RemoveStaleTemporaries() const
     }
 }
 
-std::optional<RecordStore::FileStamp> RecordStore::stampOf(const QString& path)
-{
-    struct stat st{};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return std::nullopt;
-    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
-}
-
 bool RecordStore::LocateRecordFile()
 {
     if (!QFileInfo::exists(m_recordFilePath)) {
-        Prompter::Message box;
-        box.caption = StationPaths::applicationName();
-        box.ownedByWindow = false; // may come before the main window exists
-        if (m_chinese) {
-            box.text = QStringLiteral("原始文件查找失败，请指定安装文件夹下'RecordCSV.sdi'文件路径.");
-            box.icon = Prompter::Icon::Exclamation;
-        } else {
-            box.text = QStringLiteral("Fail to find 'RecordCSV.sdi',please select setup folder.");
-            box.icon = Prompter::Icon::Information;
-        }
-        m_prompter.message(box);
-
-        Prompter::FileRequest request;
-        request.proposedName = QStringLiteral("RecordCSV.sdi");
-        request.filter = QStringLiteral("QVR Record File(*.sdi) | *.sdi; ||");
-        request.overwritePrompt = true;
-        request.ownedByWindow = false;
-        const QString chosen = m_prompter.openFile(request);
+        const QString chosen = m_prompts.AskForRecordFile(m_chinese);
         if (chosen.isEmpty())
             return false;
         m_recordFilePath = chosen;
@@ -168,10 +131,10 @@ bool RecordStore::OpenLog()
         return false;
     }
     m_busy = true;
-    RecordCipher cipher(m_prompter);
+    RecordCipher cipher(m_prompts);
     Rc4 endState(QByteArray{});
     if (cipher.DecryptToScratch(m_scratchPath, m_workingCopyPath, kPassPhrase, &endState))
-        m_logFd = FileOps::open(QFile::encodeName(m_scratchPath).constData(), O_RDWR | O_APPEND | O_CLOEXEC);
+        m_logFd = FileState::openAppend(m_scratchPath, true);
     if (m_logFd < 0) {
         forget();
         m_busy = false;
@@ -192,7 +155,7 @@ bool RecordStore::closeLog(off_t restoreSize)
 {
     if (m_logFd < 0)
         return false;
-    RecordCipher cipher(m_prompter);
+    RecordCipher cipher(m_prompts);
     Rc4 endState(QByteArray{});
     const bool written =
         cipher.EncryptFromScratch(m_scratchPath, m_workingCopyPath, kPassPhrase, &endState);
@@ -224,7 +187,7 @@ bool RecordStore::appendFull(const QByteArray& line)
 {
     if (!OpenLog())
         return false;
-    const off_t oldSize = sizeOf(m_logFd);
+    const off_t oldSize = FileState::sizeOf(m_logFd);
     if (oldSize < 0 || !appendSynced(m_logFd, lineEndNeeded(m_logFd, oldSize) + line)) {
         if (oldSize >= 0)
             cutBack(m_logFd, oldSize);
@@ -241,8 +204,8 @@ bool RecordStore::appendFull(const QByteArray& line)
 
 bool RecordStore::isAsLastLeft() const
 {
-    return m_workingStamp && m_scratchStamp && stampOf(m_workingCopyPath) == m_workingStamp
-        && stampOf(m_scratchPath) == m_scratchStamp;
+    return m_workingStamp && m_scratchStamp && FileState::stampOf(m_workingCopyPath) == m_workingStamp
+        && FileState::stampOf(m_scratchPath) == m_scratchStamp;
 }
 
 bool RecordStore::appendInPlace(const QByteArray& line)
@@ -250,10 +213,8 @@ bool RecordStore::appendInPlace(const QByteArray& line)
     const std::lock_guard guard(m_lock);
     if (m_busy)
         return false;
-    const int working = FileOps::open(QFile::encodeName(m_workingCopyPath).constData(),
-                                      O_WRONLY | O_APPEND | O_CLOEXEC);
-    const int scratch = FileOps::open(QFile::encodeName(m_scratchPath).constData(),
-                                      O_RDWR | O_APPEND | O_CLOEXEC);
+    const int working = FileState::openAppend(m_workingCopyPath, false);
+    const int scratch = FileState::openAppend(m_scratchPath, true);
     if (working < 0 || scratch < 0) {
         if (working >= 0)
             FileOps::close(working);
@@ -293,7 +254,7 @@ void RecordStore::rebuildScratch()
 {
     m_busy = true;
     Rc4 endState(QByteArray{});
-    RecordCipher cipher(m_prompter);
+    RecordCipher cipher(m_prompts);
     const bool rebuilt =
         cipher.DecryptToScratch(m_scratchPath, m_workingCopyPath, kPassPhrase, &endState);
     m_busy = false;
@@ -303,8 +264,8 @@ void RecordStore::rebuildScratch()
 
 void RecordStore::remember(const Rc4& endState)
 {
-    m_workingStamp = stampOf(m_workingCopyPath);
-    m_scratchStamp = stampOf(m_scratchPath);
+    m_workingStamp = FileState::stampOf(m_workingCopyPath);
+    m_scratchStamp = FileState::stampOf(m_scratchPath);
     m_endState = endState;
     // Both files must have the same length, or the keystream would not fit.
     if (!m_workingStamp || !m_scratchStamp || m_workingStamp->size != m_scratchStamp->size)
@@ -328,39 +289,19 @@ bool RecordStore::ExportRecords()
     if (!QFileInfo::exists(m_workingCopyPath) && !LocateRecordFile())
         return false;
 
-    Prompter::FileRequest request;
-    request.proposedName = proposedExportName();
-    request.filter = QStringLiteral("csv file(*.csv) | *.csv; ||");
-    request.overwritePrompt = true;
-    request.ownedByWindow = false;
-    const QString target = m_prompter.saveFile(request);
+    const QString target = m_prompts.AskForExportFile(proposedExportName());
     if (target.isEmpty())
         return false;
 
     if (!OpenLog()) {
-        showExportResult(false);
+        m_prompts.ShowExportResult(false, m_chinese);
         return false;
     }
     CloseLog();
     if (!copyFileAtomically(m_scratchPath, target)) {
-        showExportResult(false);
+        m_prompts.ShowExportResult(false, m_chinese);
         return false;
     }
-    showExportResult(true);
+    m_prompts.ShowExportResult(true, m_chinese);
     return true;
-}
-
-void RecordStore::showExportResult(bool success)
-{
-    Prompter::Message box;
-    box.caption = StationPaths::applicationName();
-    if (success) {
-        box.text = m_chinese ? QStringLiteral("CSV文件导出成功!") : QStringLiteral("CSV file save success!");
-        box.icon = Prompter::Icon::Information;
-    } else {
-        box.text = m_chinese ? QStringLiteral("CSV格式记录文件导出失败!")
-                             : QStringLiteral("Export record CSV failed!");
-        box.icon = m_chinese ? Prompter::Icon::Exclamation : Prompter::Icon::Error;
-    }
-    m_prompter.message(box);
 }

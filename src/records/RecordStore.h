@@ -1,17 +1,15 @@
 #pragma once
 
+#include "platform/FileState.h"
 #include "records/Rc4.h"
 #include "records/RecordLine.h"
 
 #include <QString>
 
-#include <sys/types.h>
-
-#include <ctime>
 #include <mutex>
 #include <optional>
 
-class Prompter;
+class RecordPrompts;
 
 // The encrypted download record log of the station: a working copy seeded
 // from the installed record file, its plain scratch copy, and the export.
@@ -29,12 +27,16 @@ class Prompter;
 class RecordStore final
 {
 public:
-    RecordStore(Prompter& prompter, QString recordFilePath, QString dataDir, QString stationId,
+    // Asks nothing: the owner calls SeedWorkingCopy() right after.
+    RecordStore(RecordPrompts& prompts, QString recordFilePath, QString dataDir, QString stationId,
                 bool chinese);
     ~RecordStore();
     RecordStore(const RecordStore&) = delete;
     RecordStore& operator=(const RecordStore&) = delete;
 
+    // When there is no working copy yet, makes one from the record file
+    // (LocateRecordFile); false when there is none after all.
+    bool SeedWorkingCopy();
     // Makes sure a working copy can be made, asking the operator for the
     // record file when it is missing; false when the operator cancels.
     bool LocateRecordFile();
@@ -60,16 +62,6 @@ public:
     void setFastAppend(bool enabled) { m_fastAppend = enabled; }
 
 private:
-    struct FileStamp
-    {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        timespec modified{};
-        bool operator==(const FileStamp& other) const;
-    };
-    static std::optional<FileStamp> stampOf(const QString& path);
-
     bool isAsLastLeft() const;
     bool appendInPlace(const QByteArray& line);
     bool appendFull(const QByteArray& line);
@@ -77,9 +69,8 @@ private:
     void rebuildScratch();
     void remember(const Rc4& endState);
     void forget();
-    void showExportResult(bool success);
 
-    Prompter& m_prompter;
+    RecordPrompts& m_prompts;
     bool m_chinese;
     std::recursive_mutex m_lock;
     bool m_busy = false;
@@ -91,7 +82,7 @@ private:
 
     bool m_fastAppend = true;
     // What the store last left behind, and the keystream at its end.
-    std::optional<FileStamp> m_workingStamp;
-    std::optional<FileStamp> m_scratchStamp;
+    std::optional<FileState::Stamp> m_workingStamp;
+    std::optional<FileState::Stamp> m_scratchStamp;
     Rc4 m_endState{QByteArray()};
 };

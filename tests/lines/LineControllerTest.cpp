@@ -5,6 +5,7 @@
 #include "platform/StationPaths.h"
 #include "platform/SystemLocale.h"
 #include "records/PassCounters.h"
+#include "records/RecordPrompts.h"
 #include "records/RecordStore.h"
 #include "settings/LanguageText.h"
 #include "settings/VersionFileReader.h"
@@ -29,6 +30,23 @@ QByteArray readFile(const QString& path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+// The record file exists: the record log has nothing to ask.
+class NoRecordPrompts final : public RecordPrompts
+{
+public:
+    QString AskForRecordFile(bool) override { return fail(); }
+    QString AskForExportFile(const QString&) override { return fail(); }
+    void ShowExportResult(bool, bool) override { fail(); }
+    void FatalError(const QString&, int) override { fail(); }
+
+private:
+    static QString fail()
+    {
+        ADD_FAILURE() << "unexpected record log prompt";
+        return {};
+    }
+};
 
 constexpr QByteArray::value_type kDevice[] = "ABC_DE_V1.0,ABC_DE_INT_V1.0,356938035643809";
 
@@ -71,8 +89,9 @@ protected:
         m_reader->start();
         m_counters = std::make_unique<PassCounters>(m_data.file(QStringLiteral("counters.ini")));
         m_counters->LoadCounters(m_rows.ClockText());
-        m_records = std::make_unique<RecordStore>(m_prompter, m_station.file(QStringLiteral("RecordCSV.sdi")),
+        m_records = std::make_unique<RecordStore>(m_recordPrompts, m_station.file(QStringLiteral("RecordCSV.sdi")),
                                                   m_data.path(), QString(), false);
+        m_records->SeedWorkingCopy();
         m_lines = std::make_unique<LineController>(m_rows, m_prompter, m_clock, &m_context);
         m_lines->SetCounters(m_counters.get());
         m_lines->SetRecords(m_records.get());
@@ -124,6 +143,7 @@ protected:
     QObject m_context;
     ScriptedEngine m_engine;
     ScriptedPrompter m_prompter;
+    NoRecordPrompts m_recordPrompts;
     FakeClock m_clock;
     RecordingRows m_rows;
     std::unique_ptr<LanguageText> m_text;

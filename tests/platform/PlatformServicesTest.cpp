@@ -3,6 +3,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/StationPaths.h"
 #include "platform/SystemLocale.h"
+#include "platform/ThreadPriority.h"
 
 #include "support/TempDir.h"
 
@@ -10,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -169,3 +174,25 @@ TEST(ProcessEnd, EndsAtOnceWithStatus)
 }
 
 } // namespace
+
+namespace {
+int niceOfThisThread()
+{
+    return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+}
+} // namespace
+
+TEST(ThreadPriority, LowersOnlyTheCallingThread)
+{
+    const int before = niceOfThisThread();
+    if (before + 5 > 19)
+        GTEST_SKIP() << "already at the lowest priority";
+    int inside = 0;
+    std::thread worker([&] {
+        ThreadPriority::lowerCurrentThread(5);
+        inside = niceOfThisThread();
+    });
+    worker.join();
+    EXPECT_EQ(inside, before + 5);
+    EXPECT_EQ(niceOfThisThread(), before);
+}

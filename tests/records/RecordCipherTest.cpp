@@ -2,6 +2,7 @@
 #include "platform/StationPaths.h"
 #include "records/Rc4.h"
 #include "records/RecordCipher.h"
+#include "app/RecordPrompter.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TempDir.h"
 #include "support/TestRandom.h"
@@ -85,7 +86,7 @@ protected:
     void roundTrip(const QByteArray& plain)
     {
         m_dir.write(QStringLiteral("plain"), plain);
-        RecordCipher cipher(m_prompter);
+        RecordCipher cipher(m_prompts);
         ASSERT_TRUE(cipher.EncryptFile(m_dir.file("plain"), m_dir.file("enc"), "7391"));
         const QByteArray encrypted = m_dir.read(QStringLiteral("enc"));
         EXPECT_EQ(encrypted.size(), plain.size());
@@ -98,6 +99,7 @@ protected:
 
     TempDir m_dir;
     ScriptedPrompter m_prompter;
+    RecordPrompter m_prompts{m_prompter};
 };
 
 TEST_F(RecordCipherTest, RoundTripsEmptyChunkSizedAndRandomFiles)
@@ -126,7 +128,7 @@ TEST_F(RecordCipherTest, OpensslLegacyRc4DecryptsOurFiles)
     for (int n = 0; n < 300; ++n)
         plain += "356789012345678, ABC_, PASS, ABC_V1.0, 12/07/2026 09:35, Default, ABC_V1.1\r\n";
     m_dir.write(QStringLiteral("plain"), plain);
-    RecordCipher cipher(m_prompter);
+    RecordCipher cipher(m_prompts);
     ASSERT_TRUE(cipher.EncryptFile(m_dir.file("plain"), m_dir.file("enc"), "7391"));
 
     QProcess openssl;
@@ -142,7 +144,7 @@ TEST_F(RecordCipherTest, OpensslLegacyRc4DecryptsOurFiles)
 TEST_F(RecordCipherTest, EmptyPathIsRefusedSilently)
 {
     m_dir.write(QStringLiteral("enc"), "abc");
-    RecordCipher cipher(m_prompter);
+    RecordCipher cipher(m_prompts);
     EXPECT_FALSE(cipher.DecryptFile(QString(), m_dir.file("plain"), "7391"));
     EXPECT_FALSE(cipher.DecryptFile(m_dir.file("enc"), QString(), "7391"));
     EXPECT_FALSE(m_dir.exists(QStringLiteral("plain")));
@@ -152,7 +154,7 @@ TEST_F(RecordCipherTest, EmptyPathIsRefusedSilently)
 TEST_F(RecordCipherTest, ScratchStepsReportMissingSourceAndKeepTarget)
 {
     m_dir.write(QStringLiteral("plain"), "old plain");
-    RecordCipher cipher(m_prompter);
+    RecordCipher cipher(m_prompts);
     EXPECT_FALSE(cipher.DecryptToScratch(m_dir.file("plain"), m_dir.file("missing"), "7391"));
     EXPECT_EQ(m_dir.read(QStringLiteral("plain")), "old plain");
     EXPECT_FALSE(cipher.EncryptFromScratch(m_dir.file("missing"), m_dir.file("plain"), "7391"));
@@ -163,7 +165,7 @@ TEST_F(RecordCipherTest, ScratchStepsReportMissingSourceAndKeepTarget)
 TEST_F(RecordCipherTest, DecryptedFileIsPrivate)
 {
     writeEncrypted(m_dir.file("enc"), "secret\r\n");
-    RecordCipher cipher(m_prompter);
+    RecordCipher cipher(m_prompts);
     ASSERT_TRUE(cipher.DecryptToScratch(m_dir.file("plain"), m_dir.file("enc"), "7391"));
     struct stat st{};
     ASSERT_EQ(::stat(QFile::encodeName(m_dir.file("plain")).constData(), &st), 0);
@@ -183,7 +185,7 @@ TEST_F(RecordCipherTest, MissingPlainFileEndsProcessAfterFourBoxes)
     g_endStatus = -1;
     for (int n = 0; n < 4; ++n)
         m_prompter.expectMessage();
-    RecordCipher cipher(m_prompter);
+    RecordCipher cipher(m_prompts);
     EXPECT_THROW(cipher.EncryptFile(m_dir.file("missing"), m_dir.file("enc"), "7391"), ProcessEnded);
     EXPECT_EQ(g_endStatus, 1);
 

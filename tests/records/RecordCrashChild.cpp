@@ -1,6 +1,6 @@
 // Appends records to a record log until it is killed, and prints the number
 // of every record after the store reported it stored.
-#include "platform/Prompter.h"
+#include "records/RecordPrompts.h"
 #include "records/RecordStore.h"
 
 #include <cstdio>
@@ -8,13 +8,13 @@
 
 namespace {
 // No prompt is expected: the working copy and the record file exist.
-class NoPrompter final : public Prompter
+class NoPrompts final : public RecordPrompts
 {
 public:
-    Answer message(const Message& m) override { fail(m.text); return Answer::Ok; }
-    QString openFile(const FileRequest& r) override { fail(r.proposedName); return {}; }
-    QString saveFile(const FileRequest& r) override { fail(r.proposedName); return {}; }
-    QString chooseFolder(const FolderRequest& r) override { fail(r.title); return {}; }
+    QString AskForRecordFile(bool) override { fail(QStringLiteral("record file")); return {}; }
+    QString AskForExportFile(const QString& name) override { fail(name); return {}; }
+    void ShowExportResult(bool, bool) override { fail(QStringLiteral("export result")); }
+    void FatalError(const QString& message, int) override { fail(message); }
 
 private:
     static void fail(const QString& what)
@@ -32,9 +32,10 @@ int main(int argc, char** argv)
                      argv[0]);
         return 2;
     }
-    NoPrompter prompter;
-    RecordStore store(prompter, QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]),
+    NoPrompts prompts;
+    RecordStore store(prompts, QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]),
                       QString(), false);
+    store.SeedWorkingCopy();
     store.setFastAppend(QByteArray(argv[4]) == "fast");
     for (int n = 0; n < 100000; ++n) {
         LineRecord r;

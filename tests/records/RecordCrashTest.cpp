@@ -1,3 +1,4 @@
+#include "app/RecordPrompter.h"
 #include "records/RecordStore.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TempDir.h"
@@ -93,7 +94,9 @@ TEST_F(RecordCrashTest, KilledWriterLeavesWholeLogWithEveryStoredRecord)
 {
     {
         ScriptedPrompter prompter;
-        RecordStore seed(prompter, recordFile(), dataDir(), QString(), false);
+        RecordPrompter prompts(prompter);
+        RecordStore seed(prompts, recordFile(), dataDir(), QString(), false);
+        seed.SeedWorkingCopy();
     }
     for (int round = 0; round < 30; ++round) {
         SCOPED_TRACE(testing::Message() << "round " << round);
@@ -104,7 +107,9 @@ TEST_F(RecordCrashTest, KilledWriterLeavesWholeLogWithEveryStoredRecord)
             return;
     }
     ScriptedPrompter prompter;
-    RecordStore store(prompter, recordFile(), dataDir(), QString(), false);
+    RecordPrompter prompts(prompter);
+    RecordStore store(prompts, recordFile(), dataDir(), QString(), false);
+    store.SeedWorkingCopy();
     store.RemoveStaleTemporaries();
     ASSERT_TRUE(store.AppendRecord(sampleRecord("FINAL")));
     const QByteArray plain = decrypted(dataDir() + "rqvtcsv123.ds.dll");

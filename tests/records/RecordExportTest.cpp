@@ -1,4 +1,5 @@
 #include "platform/StationPaths.h"
+#include "app/RecordPrompter.h"
 #include "records/RecordStore.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TempDir.h"
@@ -26,12 +27,15 @@ class RecordExportTest : public RecordStation
 protected:
     std::unique_ptr<RecordStore> makeStore(const QString& stationId = {}, bool chinese = false)
     {
-        return std::make_unique<RecordStore>(m_prompter, recordFile(), m_dir.file("data/"),
-                                             stationId, chinese);
+        auto store = std::make_unique<RecordStore>(m_prompts, recordFile(), m_dir.file("data/"),
+                                                   stationId, chinese);
+        store->SeedWorkingCopy();
+        return store;
     }
     const Prompter::Message& lastMessage() const { return m_prompter.records().last().message; }
 
     ScriptedPrompter m_prompter;
+    RecordPrompter m_prompts{m_prompter};
 };
 
 TEST_F(RecordExportTest, ProposesStationNameAndCancelWritesNothing)

@@ -1,6 +1,7 @@
 #include "platform/FileOps.h"
 #include "platform/ProcessEnd.h"
 #include "platform/StationPaths.h"
+#include "app/RecordPrompter.h"
 #include "records/RecordStore.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TempDir.h"
@@ -42,12 +43,15 @@ protected:
 
     std::unique_ptr<RecordStore> makeStore(bool chinese = false)
     {
-        return std::make_unique<RecordStore>(m_prompter, recordFile(), dataDir(), QString(), chinese);
+        auto store = std::make_unique<RecordStore>(m_prompts, recordFile(), dataDir(), QString(), chinese);
+        store->SeedWorkingCopy();
+        return store;
     }
     QByteArray workingPlain() const { return decrypted(dataDir() + "rqvtcsv123.ds.dll"); }
     QByteArray scratch() const { return readAll(dataDir() + "rqvtcsv123.txt"); }
 
     ScriptedPrompter m_prompter;
+    RecordPrompter m_prompts{m_prompter};
 };
 
 TEST_F(RecordStoreTest, ConstructionSeedsWorkingCopyAndAppendsAfterTitle)
@@ -64,6 +68,18 @@ TEST_F(RecordStoreTest, ConstructionSeedsWorkingCopyAndAppendsAfterTitle)
     // The encrypted file is exactly as long as the plain one.
     EXPECT_EQ(readAll(store->workingCopyPath()).size(), scratch().size());
     EXPECT_TRUE(m_prompter.records().isEmpty());
+}
+
+TEST_F(RecordStoreTest, ConstructionAsksNothingSeedingAsksForAMissingRecordFile)
+{
+    QFile::remove(recordFile());
+    RecordStore store(m_prompts, recordFile(), dataDir(), QString(), false);
+    EXPECT_TRUE(m_prompter.records().isEmpty());
+    m_prompter.expectMessage();
+    m_prompter.expectOpenFile(QString()); // the operator cancels
+    EXPECT_FALSE(store.SeedWorkingCopy());
+    EXPECT_EQ(m_prompter.records().size(), 2);
+    EXPECT_FALSE(QFile::exists(store.workingCopyPath()));
 }
 
 TEST_F(RecordStoreTest, ScratchHoldsWholeLogAfterEveryRecordAndIsPrivate)
@@ -88,7 +104,8 @@ TEST_F(RecordStoreTest, FastAndFullPathsWriteIdenticalFiles)
     auto fast = makeStore();
     TempDir other;
     QDir().mkpath(other.file("data"));
-    RecordStore full(m_prompter, recordFile(), other.file("data/"), QString(), false);
+    RecordStore full(m_prompts, recordFile(), other.file("data/"), QString(), false);
+    full.SeedWorkingCopy();
     full.setFastAppend(false);
     for (int n = 0; n < 40; ++n) {
         ASSERT_TRUE(fast->AppendRecord(makeRecord(n, n % 3 != 0)));
@@ -194,7 +211,8 @@ TEST_F(RecordStoreTest, FailedWriteSyncOrRenameLeavesOldOrNewLog)
                                                     << " errno " << err << " nth " << nth);
                     TempDir dir;
                     QDir().mkpath(dir.file("data"));
-                    RecordStore store(m_prompter, recordFile(), dir.file("data/"), QString(), false);
+                    RecordStore store(m_prompts, recordFile(), dir.file("data/"), QString(), false);
+                    store.SeedWorkingCopy();
                     store.setFastAppend(fast);
                     ASSERT_TRUE(store.AppendRecord(makeRecord(1)));
                     const QByteArray before = kTitle + lineOf(1);
