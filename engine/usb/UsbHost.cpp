@@ -62,8 +62,13 @@ UsbHost::Presence UsbHost::presence(const UsbLocation& socket) const
     if (!m_bus)
         return Presence::None;
     for (const UsbDeviceInfo& device : m_bus->devices()) {
-        if (device.socket == socket)
-            return device.bootRom ? Presence::BootRom : Presence::Fastboot;
+        if (device.socket != socket)
+            continue;
+        // A device told to reboot is on its way out: gone already, so that
+        // no query waits for it and the line is offered when it is back.
+        if (device.address == m_bus->leavingAddress(socket))
+            return Presence::None;
+        return device.bootRom ? Presence::BootRom : Presence::Fastboot;
     }
     return Presence::None;
 }

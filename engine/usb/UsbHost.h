@@ -26,7 +26,8 @@ public:
 
     // Takes BOOTROM_IDS and LEARN_PORTS from config.ini again.
     void reload();
-    // What the bus's last scan found in a socket.
+    // What the bus's last scan found in a socket; a device that was told to
+    // reboot counts as gone.
     Presence presence(const UsbLocation& socket) const;
     // Null where this machine has no USB support.
     UsbBus* bus() const { return m_bus.get(); }
