@@ -142,7 +142,7 @@ TEST_F(UsbEngineTest, PortNumbersFollowSocketsAndNewSocketsAreLearned)
                            "PORT.4=tcp:127.0.0.1:9\r\n"     // taken, though nothing answers there
                            "; the station's own comment\r\n");
     m_bed->plugModel("1-1.1", model(1));
-    m_bed->plugModel("1-1.2", model(2));
+    m_bed->plugModel("2-1.2", model(2));                     // at SuperSpeed: socket 1-1.2
     m_bed->plugModel("1-1.3", model(3));
     m_bed->plug("1-1.5", nullptr, {0x05c6, 0x9008, false}); // a boot ROM
     m_bed->plugModel("1-1.6", model(6));                     // a socket no PORT names
@@ -175,7 +175,7 @@ TEST_F(UsbEngineTest, PortNumbersFollowSocketsAndNewSocketsAreLearned)
     EXPECT_EQ(m_station->query(7), 0);
     // And pulled out again.
     const int more = m_station->handler.count('D');
-    m_bed->unplug("1-1.2");
+    m_bed->unplug("2-1.2");
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_station->handler.count('D') > more; }, 10000));
     EXPECT_EQ(m_station->query(2), -1);
 }
@@ -203,6 +203,18 @@ TEST_F(UsbEngineTest, DownloadFollowsTheDeviceThroughItsReboot)
     EXPECT_GE(m_bed->arrivals("1-1.1"), 2); // a new enumeration, a new address
     expectFlashed(device, "system", "system.img");
     expectFlashed(device, "boot", "boot.img");
+}
+
+TEST_F(UsbEngineTest, DeviceBackAtTheOtherSpeedIsInTheSameSocket)
+{
+    m_station->writeConfig("PORT.1=usb:1-1.1\r\nREADBACK=1\r\nARRIVAL_TIMEOUT_S=20\r\nREBOOT=0\r\n");
+    fbdevice::DeviceModel& device = model(1);
+    m_bed->plugModel("1-1.1", device, "2-1.1"); // comes back on the SuperSpeed bus
+    ASSERT_TRUE(m_station->load());
+    ASSERT_TRUE(m_station->download(0, 1));
+    EXPECT_EQ(m_station->resultOf(0), FASTBOOT_RESULT_SUCCESS) << m_station->lastMessage(0);
+    EXPECT_EQ(m_bed->arrivals("2-1.1"), 1);
+    EXPECT_EQ(m_station->query(1), 0);
 }
 
 TEST_F(UsbEngineTest, DeviceBackInAnotherSocketIsNotTakenForIt)
