@@ -239,6 +239,27 @@ TEST_F(FastbootEngineTest, EachFailureHasItsCodeAndTheOtherLinesGoOn)
     expectFlashed(3, "system", station.packageFile(QStringLiteral("system.img")));
 }
 
+TEST_F(FastbootEngineTest, QueryOfADeviceBusyWithADownloadAnswersNoDevice)
+{
+    // The window queries from inside the download's own message event: the
+    // device serves the download, so the query answers at once instead of
+    // waiting for the device.
+    auto slow = station.deviceSettings(6);
+    slow.delayMsPerMiB = 1000;
+    station.addDevice(6, slow);
+    station.writeConfig("REBOOT=0\r\n");
+    ASSERT_TRUE(station.load());
+    int32_t during = 12345;
+    station.handler.hook = [&](const RecordingHandler::Event& e) {
+        if (e.kind == 'M' && e.text == "Writing system.img")
+            during = station.query(6);
+    };
+    ASSERT_TRUE(station.download(0, 6));
+    EXPECT_EQ(during, -1);
+    EXPECT_EQ(station.resultOf(0), FASTBOOT_RESULT_SUCCESS) << station.lastMessage(0);
+    EXPECT_EQ(station.query(6), 0);
+}
+
 TEST_F(FastbootEngineTest, UnplugDuringADownloadLosesTheConnection)
 {
     auto slow = station.deviceSettings(8);
