@@ -71,8 +71,9 @@ bool sameDevices(const std::vector<UsbDeviceInfo>& a, const std::vector<UsbDevic
 
 } // namespace
 
-UsbBus::UsbBus(std::string sysfsRoot)
+UsbBus::UsbBus(std::string sysfsRoot, bool hotPlug)
     : m_sysfsRoot(std::move(sysfsRoot))
+    , m_wantHotPlug(hotPlug)
 {
     const auto ids = parseUsbIds(kDefaultBootRomIds);
     m_bootRomIds = ids ? *ids : std::vector<UsbId>{};
@@ -96,7 +97,7 @@ bool UsbBus::start(std::function<void()> onChange, std::string* error)
     }
     m_onChange = std::move(onChange);
     m_stopping = false;
-    if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
+    if (m_wantHotPlug && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
         m_hotPlug = libusb_hotplug_register_callback(
                         m_context,
                         static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED

@@ -44,8 +44,10 @@ class UsbBus final
 public:
     using Clock = std::chrono::steady_clock;
 
-    // sysfsRoot is where the SuperSpeed port peers are looked up.
-    explicit UsbBus(std::string sysfsRoot = "/sys");
+    // sysfsRoot is where the SuperSpeed port peers are looked up. Without
+    // hotPlug the bus relies on its scan every second alone, as on a
+    // platform without hot-plug callbacks.
+    explicit UsbBus(std::string sysfsRoot = "/sys", bool hotPlug = true);
     ~UsbBus();
     UsbBus(const UsbBus&) = delete;
     UsbBus& operator=(const UsbBus&) = delete;
@@ -90,6 +92,7 @@ private:
     void runWatch();
 
     const std::string m_sysfsRoot;
+    const bool m_wantHotPlug;
     libusb_context* m_context = nullptr;
     bool m_hotPlug = false;
     int m_hotPlugHandle = 0;

@@ -120,9 +120,9 @@ protected:
         m_bus.reset(); // before the testbed: the bus holds its nodes
         m_bed.reset();
     }
-    void startBus()
+    void startBus(bool hotPlug = true)
     {
-        m_bus = std::make_unique<UsbBus>(m_bed->rootDir());
+        m_bus = std::make_unique<UsbBus>(m_bed->rootDir(), hotPlug);
         std::string error;
         ASSERT_TRUE(m_bus->start([this] { ++m_changes; }, &error)) << error;
     }
@@ -170,15 +170,21 @@ TEST_F(UsbBusTest, FindsFastbootAndBootRomDevicesBySocket)
 
 TEST_F(UsbBusTest, ReportsArrivalAndRemoval)
 {
-    startBus();
-    EXPECT_TRUE(m_bus->devices().empty());
-    m_bed->plug("1-1.3", nullptr);
-    ASSERT_TRUE(eventually([&] { return listed("1-1.3").has_value(); }));
-    EXPECT_GE(m_changes.load(), 1);
-    const int before = m_changes;
-    m_bed->unplug("1-1.3");
-    ASSERT_TRUE(eventually([&] { return !listed("1-1.3"); }));
-    EXPECT_GT(m_changes.load(), before);
+    // With libusb's hot-plug callbacks, and by the scan every second alone.
+    for (const bool hotPlug : {true, false}) {
+        startBus(hotPlug);
+        EXPECT_EQ(m_bus->hotPlug(), hotPlug);
+        EXPECT_TRUE(m_bus->devices().empty());
+        const int first = m_changes;
+        m_bed->plug("1-1.3", nullptr);
+        ASSERT_TRUE(eventually([&] { return listed("1-1.3").has_value(); })) << hotPlug;
+        EXPECT_GT(m_changes.load(), first);
+        const int before = m_changes;
+        m_bed->unplug("1-1.3");
+        ASSERT_TRUE(eventually([&] { return !listed("1-1.3"); })) << hotPlug;
+        EXPECT_GT(m_changes.load(), before);
+        m_bus.reset();
+    }
 }
 
 TEST_F(UsbBusTest, WaitsForADeviceToComeBackInItsSocket)

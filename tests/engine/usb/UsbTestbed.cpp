@@ -113,23 +113,19 @@ UsbTestbed::UsbTestbed()
 {
     if (!m_testbed)
         throw std::runtime_error("umockdev_testbed_new failed");
-    addHub("usb1", 480, kHubPorts);
-    addHub("usb2", 5000, kHubPorts);
-    addHub("1-1", 480, kHubPorts);
-    addHub("2-1", 5000, kHubPorts);
+    addHub("usb1", 480);
+    addHub("usb2", 5000);
+    addHub("1-1", 480);
+    addHub("2-1", 5000);
     // Pair the SuperSpeed ports with their USB 2 twins, both ways.
     for (int port = 1; port <= kHubPorts; ++port) {
         const std::string p = std::to_string(port);
-        const std::string usb2Port = "/sys" + sysPathOf("1-1") + "/1-1:1.0/1-1-port" + p;
-        const std::string ssPort = "/sys" + sysPathOf("2-1") + "/2-1:1.0/2-1-port" + p;
         umockdev_testbed_set_attribute_link(m_testbed, ("/sys" + sysPathOf("2-1")).c_str(),
                                             ("2-1:1.0/2-1-port" + p + "/peer").c_str(),
                                             ("../../../../usb1/1-1/1-1:1.0/1-1-port" + p).c_str());
         umockdev_testbed_set_attribute_link(m_testbed, ("/sys" + sysPathOf("1-1")).c_str(),
                                             ("1-1:1.0/1-1-port" + p + "/peer").c_str(),
                                             ("../../../../usb2/2-1/2-1:1.0/2-1-port" + p).c_str());
-        (void)usb2Port;
-        (void)ssPort;
     }
 }
 
@@ -172,7 +168,7 @@ int UsbTestbed::nextAddress(int bus)
     return last;
 }
 
-void UsbTestbed::addHub(const std::string& location, int speed, int ports)
+void UsbTestbed::addHub(const std::string& location, int speed)
 {
     const bool root = location.rfind("usb", 0) == 0;
     const int bus = root ? std::stoi(location.substr(3)) : busOf(location);
@@ -183,7 +179,6 @@ void UsbTestbed::addHub(const std::string& location, int speed, int ports)
     const std::string descriptors = deviceDescriptor(super ? 0x0300 : 0x0200, 9, super ? 9 : 64, 0x1d6b,
                                                      super ? 3 : 2)
         + configuration(9, 0, 0, endpoint(0x81, 3, 4, 12), 1);
-    (void)ports;
     add(sysPathOf(location), record(sysPathOf(location), bus, address, speed, descriptors));
 }
 

@@ -72,7 +72,7 @@ private:
         std::unique_ptr<EmulatedUsbDevice> device;
     };
     void add(const std::string& sysPath, const std::string& record);
-    void addHub(const std::string& location, int speed, int ports);
+    void addHub(const std::string& location, int speed);
     std::string sysPathOf(const std::string& location) const;
     int nextAddress(int bus);
 
