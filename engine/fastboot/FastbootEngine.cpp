@@ -187,14 +187,17 @@ std::set<int> FastbootEngine::probeAll(const FastbootSettings& settings, const s
             break;
         if (answers(text))
             present.insert(port);
-        // A USB device switching between its boot ROM and fastboot is a
-        // change too: those ports are marked with their negative number.
+        // A USB device that enumerates anew (re-plugged, rebooted, switched
+        // to or from its boot ROM) is a change too, even when the port looked
+        // occupied at every probe: such ports also carry a negative marker
+        // that names the enumeration.
         if (text.starts_with("usb:")) {
             Endpoint endpoint;
             std::string why;
-            if (Endpoint::parse(text, &endpoint, &why)
-                && m_usb->presence(*UsbLocation::parse(endpoint.location)) == UsbHost::Presence::BootRom)
-                present.insert(-port);
+            if (Endpoint::parse(text, &endpoint, &why)) {
+                if (const int key = m_usb->enumeration(*UsbLocation::parse(endpoint.location)))
+                    present.insert(-(port * 512 + key));
+            }
         }
     }
     return present;

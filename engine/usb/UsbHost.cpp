@@ -73,6 +73,17 @@ UsbHost::Presence UsbHost::presence(const UsbLocation& socket) const
     return Presence::None;
 }
 
+int UsbHost::enumeration(const UsbLocation& socket) const
+{
+    if (presence(socket) == Presence::None)
+        return 0;
+    for (const UsbDeviceInfo& device : m_bus->devices()) {
+        if (device.socket == socket)
+            return device.address * 2 + (device.bootRom ? 1 : 0);
+    }
+    return 0;
+}
+
 std::shared_ptr<UsbBus> UsbHost::currentBus()
 {
     std::lock_guard lock(currentMutex());

@@ -29,6 +29,9 @@ public:
     // What the bus's last scan found in a socket; a device that was told to
     // reboot counts as gone.
     Presence presence(const UsbLocation& socket) const;
+    // Tells one enumeration of the device in a socket from the next: its
+    // address and whether it is a boot ROM, as 1..255; 0 for none.
+    int enumeration(const UsbLocation& socket) const;
     // Null where this machine has no USB support.
     UsbBus* bus() const { return m_bus.get(); }
 
