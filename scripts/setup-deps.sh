@@ -10,6 +10,7 @@ packages=(
   fonts-wqy-zenhei xvfb xauth x11-apps imagemagick
   openssl python3
   fastboot clang libclang-rt-14-dev
+  libusb-1.0-0-dev umockdev libumockdev-dev
   libsqlite3-dev libpq-dev postgresql
 )
 

@@ -1,13 +1,24 @@
 #include "Endpoint.h"
 
 #include "TcpTransport.h"
+#include "UsbHost.h"
+#include "UsbTransport.h"
 
 namespace fastboot {
 
 bool Endpoint::parse(const std::string& text, Endpoint* endpoint, std::string* why)
 {
+    if (text.starts_with("usb:")) {
+        const auto location = UsbLocation::parse(text.substr(4));
+        if (!location) {
+            *why = "bad endpoint \"" + text + "\" (expected usb:<bus>-<port>[.<port>...])";
+            return false;
+        }
+        *endpoint = Endpoint{Kind::Usb, {}, {}, location->socket().text(), text};
+        return true;
+    }
     if (!text.starts_with("tcp:")) {
-        *why = "unknown endpoint \"" + text + "\" (expected tcp:<host>:<port>)";
+        *why = "unknown endpoint \"" + text + "\" (expected tcp:<host>:<port> or usb:<location>)";
         return false;
     }
     const std::string rest = text.substr(4);
@@ -21,12 +32,20 @@ bool Endpoint::parse(const std::string& text, Endpoint* endpoint, std::string* w
         *why = "bad endpoint \"" + text + "\" (expected tcp:<host>:<port>)";
         return false;
     }
-    *endpoint = Endpoint{Kind::Tcp, host, port, text};
+    *endpoint = Endpoint{Kind::Tcp, host, port, {}, text};
     return true;
 }
 
 std::unique_ptr<Transport> Endpoint::open(Clock::time_point deadline, std::string* why) const
 {
+    if (kind == Kind::Usb) {
+        const std::shared_ptr<UsbBus> bus = UsbHost::currentBus();
+        if (!bus) {
+            *why = "USB is not available on this machine";
+            return nullptr;
+        }
+        return UsbTransport::open(*bus, *UsbLocation::parse(location), deadline, why);
+    }
     return TcpTransport::open(host, port, deadline, why);
 }
 

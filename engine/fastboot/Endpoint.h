@@ -8,13 +8,14 @@
 namespace fastboot {
 
 // Where a device is reached: "tcp:<host>:<port>" (a numeric IPv6 host in
-// brackets). The USB transport adds its own kind behind the same seam.
+// brackets), or "usb:<location>", a USB socket by its port chain ("1-2.3").
 struct Endpoint
 {
-    enum class Kind { Tcp };
+    enum class Kind { Tcp, Usb };
     Kind kind = Kind::Tcp;
     std::string host;
     std::string port;
+    std::string location; // Usb: the socket, at its USB 2 name
     std::string text; // as written in config.ini
 
     static bool parse(const std::string& text, Endpoint* endpoint, std::string* why);

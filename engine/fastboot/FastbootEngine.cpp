@@ -5,6 +5,10 @@
 #include "FastbootClient.h"
 #include "FastbootSettings.h"
 #include "FlashJob.h"
+#include "UsbHost.h"
+#include "UsbTransport.h"
+
+#include <filesystem>
 
 #include <algorithm>
 #include <cstring>
@@ -50,12 +54,15 @@ FastbootEngine::FastbootEngine(std::string stationDir)
               sink->raise(ENGINE_EVENT_DEVICE, 0, &offer);
           })
 {
+    m_usb = std::make_unique<UsbHost>((std::filesystem::path(m_stationDir) / "config.ini").string(),
+                                      [this] { m_monitor.poke(); });
     m_monitor.start();
 }
 
 FastbootEngine::~FastbootEngine()
 {
     m_monitor.stop();
+    m_usb.reset();
 }
 
 int32_t FastbootEngine::RegisterSink(EngineEventSink* sink)
@@ -70,7 +77,7 @@ int32_t FastbootEngine::Setup(int32_t)
     return 0;
 }
 
-int32_t FastbootEngine::QueryDevice(int32_t, int32_t port, EngineText* info)
+int32_t FastbootEngine::QueryDevice(int32_t line, int32_t port, EngineText* info)
 {
     try {
         setText(info, {});
@@ -79,6 +86,8 @@ int32_t FastbootEngine::QueryDevice(int32_t, int32_t port, EngineText* info)
         std::string why;
         if (!Endpoint::parse(settings.endpointOf(port), &endpoint, &why))
             return -1;
+        if (endpoint.kind == Endpoint::Kind::Usb)
+            return queryUsb(line, endpoint, settings, info);
         {
             // A device busy with a download serves no other connection; its
             // lock is held while events go out, so it is not waited for.
@@ -110,7 +119,7 @@ int32_t FastbootEngine::EnumeratePorts(int32_t* ports, int32_t* count)
     try {
         const std::set<int> found = probeAll(FastbootSettings::load(m_stationDir), nullptr);
         int32_t n = 0;
-        for (auto it = found.begin(); it != found.end() && n < *count; ++it)
+        for (auto it = found.lower_bound(1); it != found.end() && n < *count; ++it)
             ports[n++] = *it;
         *count = n;
         return 0;
@@ -165,6 +174,7 @@ int32_t FastbootEngine::ReloadSettings()
 {
     // Every operation reads the settings anew; the monitor looks at the
     // endpoints again at once.
+    m_usb->reload();
     m_monitor.poke();
     return 0;
 }
@@ -177,6 +187,18 @@ std::set<int> FastbootEngine::probeAll(const FastbootSettings& settings, const s
             break;
         if (answers(text))
             present.insert(port);
+        // A USB device that enumerates anew (re-plugged, rebooted, switched
+        // to or from its boot ROM) is a change too, even when the port looked
+        // occupied at every probe: such ports also carry a negative marker
+        // that names the enumeration.
+        if (text.starts_with("usb:")) {
+            Endpoint endpoint;
+            std::string why;
+            if (Endpoint::parse(text, &endpoint, &why)) {
+                if (const int key = m_usb->enumeration(*UsbLocation::parse(endpoint.location)))
+                    present.insert(-(port * 512 + key));
+            }
+        }
     }
     return present;
 }
@@ -187,10 +209,52 @@ bool FastbootEngine::answers(const std::string& text)
     std::string why;
     if (!Endpoint::parse(text, &endpoint, &why))
         return false;
+    // A USB device is there when the bus lists it; nothing is sent to it.
+    if (endpoint.kind == Endpoint::Kind::Usb)
+        return m_usb->presence(*UsbLocation::parse(endpoint.location)) != UsbHost::Presence::None;
     const PortLocks::Lock lock = m_locks.acquire(endpoint.text, std::chrono::milliseconds(0));
     if (!lock.owns_lock())
         return true; // in use by a download or query of ours: it is there
     return endpoint.open(Clock::now() + kProbeTimeout, &why) != nullptr;
+}
+
+int32_t FastbootEngine::queryUsb(int32_t line, const Endpoint& endpoint, const FastbootSettings& settings,
+                                 EngineText* info)
+{
+    const UsbLocation socket = *UsbLocation::parse(endpoint.location);
+    switch (m_usb->presence(socket)) {
+    case UsbHost::Presence::None:
+        return -1;
+    case UsbHost::Presence::BootRom:
+        return 1; // present, not ready: the tool shows its ARM-mode text
+    case UsbHost::Presence::Fastboot:
+        break;
+    }
+    const std::string& key = endpoint.text;
+    {
+        std::lock_guard busy(m_busyMutex);
+        if (m_downloading.count(key))
+            return -1;
+    }
+    const PortLocks::Lock lock = m_locks.acquire(key, kQueryTimeout);
+    if (!lock.owns_lock() || !m_usb->bus())
+        return -1;
+    std::string why;
+    UsbTransport::OpenError error = UsbTransport::OpenError::None;
+    const auto link = UsbTransport::open(*m_usb->bus(), socket, Clock::now() + kProbeTimeout, &why, &error);
+    if (!link) {
+        if (error != UsbTransport::OpenError::Permission && error != UsbTransport::OpenError::Busy)
+            return -1;
+        // There, but not to be had: not ready, and the line says why.
+        m_sink->raise(ENGINE_EVENT_MESSAGE, line, why.data());
+        return 2;
+    }
+    FastbootClient client(*link, kQueryTimeout, {});
+    DeviceIdentity identity;
+    if (!DeviceIdentity::read(client, settings, &identity))
+        return -1;
+    setText(info, identity.joined());
+    return 0;
 }
 
 } // namespace fastboot

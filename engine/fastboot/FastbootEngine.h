@@ -12,7 +12,9 @@
 
 namespace fastboot {
 
+struct Endpoint;
 struct FastbootSettings;
+class UsbHost;
 
 // The download engine for fastboot devices. Settings come from config.ini
 // beside the library (FastbootSettings); every operation connects to the
@@ -54,6 +56,9 @@ private:
 
     std::set<int> probeAll(const FastbootSettings& settings, const std::atomic_bool* stop);
     bool answers(const std::string& endpoint);
+    // QueryDevice for a "usb:" endpoint: presence from the bus, the
+    // identity over a USB transport.
+    int32_t queryUsb(int32_t line, const Endpoint& endpoint, const FastbootSettings& settings, EngineText* info);
 
     const std::string m_stationDir;
     std::shared_ptr<SinkHolder> m_sink;
@@ -61,6 +66,7 @@ private:
     std::mutex m_busyMutex;
     std::multiset<std::string> m_downloading; // guarded by m_busyMutex
     PresenceMonitor m_monitor;
+    std::unique_ptr<UsbHost> m_usb; // goes first: its watch thread pokes the monitor
 };
 
 } // namespace fastboot

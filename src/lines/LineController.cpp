@@ -274,6 +274,12 @@ void LineController::OnLineMessage(const char* text, int line)
     const QString message = TextCodec::decode(QByteArray(text));
     m_lines[size_t(line)].lastMessage = message;
     m_rows.SetLineItem(LINE_ITEM_INFO, line, message);
+    // On an idle line the engine explains a device it cannot offer (no
+    // permission, held by another program); the port scan then shows its own
+    // state text, so the reason stays in sight as the tooltip until the line
+    // is offered.
+    if (!m_lines[size_t(line)].running)
+        m_rows.SetLineItem(LINE_ITEM_INFO_TIP, line, message);
 }
 
 void LineController::OnLineResult(const int32_t* code, int line)

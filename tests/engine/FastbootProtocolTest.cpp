@@ -189,7 +189,7 @@ TEST(TcpTransportTest, EndpointThatIsNoFastbootDeviceIsRefused)
     EXPECT_FALSE(why.empty());
 }
 
-TEST(EndpointTest, OnlyWellFormedTcpEndpointsAreTaken)
+TEST(EndpointTest, OnlyWellFormedEndpointsAreTaken)
 {
     Endpoint e;
     std::string why;
@@ -198,7 +198,11 @@ TEST(EndpointTest, OnlyWellFormedTcpEndpointsAreTaken)
     EXPECT_EQ(e.port, "5554");
     ASSERT_TRUE(Endpoint::parse("tcp:[::1]:5555", &e, &why));
     EXPECT_EQ(e.host, "::1");
-    for (const char* bad : {"", "usb:1-2.3", "tcp:host", "tcp::5554", "tcp:h:0", "tcp:h:65536", "tcp:h:55x", "TCP:h:1"})
+    ASSERT_TRUE(Endpoint::parse("usb:1-2.3", &e, &why));
+    EXPECT_EQ(e.kind, Endpoint::Kind::Usb);
+    EXPECT_EQ(e.location, "1-2.3");
+    for (const char* bad : {"", "usb:", "usb:1", "usb:1-2.", "USB:1-2", "tcp:host", "tcp::5554", "tcp:h:0",
+                            "tcp:h:65536", "tcp:h:55x", "TCP:h:1"})
         EXPECT_FALSE(Endpoint::parse(bad, &e, &why)) << bad;
 }
 

@@ -380,6 +380,23 @@ TEST_F(LineControllerTest, FailureReasonStaysAsTooltipUntilTheLineIsOfferedAgain
     EXPECT_EQ(m_rows.item(LINE_ITEM_INFO_TIP, 0), QString());
 }
 
+TEST_F(LineControllerTest, EngineMessageOnAnIdleLineStaysAsTooltip)
+{
+    startReady();
+    // The engine cannot use the device now and says why, then reports it not ready.
+    m_engine.message(0, "The USB device is in use by another program");
+    m_engine.setDevice(3, 2);
+    m_engine.deviceChanged(1);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_PHONEINARMMODE"));
+    EXPECT_EQ(m_rows.item(LINE_ITEM_INFO_TIP, 0), QStringLiteral("The USB device is in use by another program"));
+    m_engine.removeDevice(3);
+    m_engine.deviceChanged(1);
+    plug(3);
+    m_engine.deviceChanged(1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_READY);
+    EXPECT_EQ(m_rows.item(LINE_ITEM_INFO_TIP, 0), QString());
+}
+
 TEST_F(LineControllerTest, FailedThreadStartGivesTheLineBack)
 {
     startReady();

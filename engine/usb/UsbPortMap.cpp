@@ -1,0 +1,134 @@
+#include "UsbPortMap.h"
+
+#include "platform/IniText.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace fastboot {
+
+namespace {
+
+// A default no file can hold: tells a missing key from an empty one.
+constexpr std::string_view kMissing = "\n";
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string portKey(int port)
+{
+    return "PORT." + std::to_string(port);
+}
+
+} // namespace
+
+UsbPortMap::UsbPortMap(std::string configPath, std::string sysfsRoot)
+    : m_configPath(std::move(configPath))
+    , m_sysfsRoot(std::move(sysfsRoot))
+{
+    reload();
+}
+
+void UsbPortMap::reload(std::string* warning)
+{
+    const std::string text = readAll(m_configPath);
+    std::lock_guard lock(m_mutex);
+    parse(text, warning);
+}
+
+void UsbPortMap::parse(const std::string& text, std::string* warning)
+{
+    m_sockets.clear();
+    for (int port = 1; port <= kMaxPort; ++port) {
+        const std::string value = IniText::valueIn(text, kSection, portKey(port));
+        if (value.rfind("usb:", 0) != 0)
+            continue;
+        if (const auto location = UsbLocation::parse(value.substr(4)))
+            m_sockets[port] = location->socket(m_sysfsRoot);
+    }
+    const std::string learn = IniText::valueIn(text, kSection, "LEARN_PORTS");
+    m_learning = learn.empty() || IniText::leadingInt(learn) != 0;
+
+    const std::string ids = IniText::valueIn(text, kSection, "BOOTROM_IDS", kMissing);
+    std::string bad;
+    auto parsed = parseUsbIds(ids == kMissing ? kDefaultBootRomIds : std::string_view(ids), &bad);
+    if (!parsed) {
+        if (warning)
+            *warning = "BOOTROM_IDS: \"" + bad + "\" is not a vid:pid pair in hex; the default list is used";
+        parsed = parseUsbIds(kDefaultBootRomIds);
+    }
+    m_bootRomIds = parsed ? *parsed : std::vector<UsbId>{};
+}
+
+std::optional<UsbLocation> UsbPortMap::socketOf(int port) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_sockets.find(port);
+    return it == m_sockets.end() ? std::nullopt : std::optional(it->second);
+}
+
+int UsbPortMap::portOf(const UsbLocation& socket) const
+{
+    std::lock_guard lock(m_mutex);
+    for (const auto& [port, location] : m_sockets) {
+        if (location == socket)
+            return port;
+    }
+    return 0;
+}
+
+std::vector<int> UsbPortMap::ports() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<int> ports;
+    for (const auto& entry : m_sockets)
+        ports.push_back(entry.first);
+    return ports;
+}
+
+bool UsbPortMap::learning() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_learning;
+}
+
+std::vector<UsbId> UsbPortMap::bootRomIds() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_bootRomIds;
+}
+
+int UsbPortMap::learn(const UsbLocation& socket, std::string* error)
+{
+    std::lock_guard lock(m_mutex);
+    // The file as it is now: the tool or an operator may have changed it.
+    const std::string text = readAll(m_configPath);
+    parse(text, nullptr);
+    for (const auto& [port, location] : m_sockets) {
+        if (location == socket)
+            return port;
+    }
+    int free = 0;
+    for (int port = 1; port <= kMaxPort && free == 0; ++port) {
+        if (IniText::valueIn(text, kSection, portKey(port), kMissing) == kMissing)
+            free = port;
+    }
+    if (free == 0) {
+        if (error)
+            *error = "no free port number for the USB device at " + socket.text() + ": all of PORT.1 to PORT.255 are set";
+        return 0;
+    }
+    if (!IniText(m_configPath).writeText(kSection, portKey(free), "usb:" + socket.text())) {
+        if (error)
+            *error = "cannot write " + m_configPath + " to bind the USB device at " + socket.text();
+        return 0;
+    }
+    m_sockets[free] = socket;
+    return free;
+}
+
+} // namespace fastboot

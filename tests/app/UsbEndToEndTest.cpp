@@ -1,0 +1,164 @@
+// The window with the real fastboot engine library loaded from the build and
+// emulated fastboot devices on an emulated USB hub.
+#include "WindowFixture.h"
+
+#include "UsbTestbed.h"
+
+#include "DeviceModel.h"
+#include "lines/EngineBinding.h"
+
+#include <QFile>
+
+#include <deque>
+
+using namespace MainWindowLayout;
+
+namespace {
+
+// The sockets of the eight lines: the hub's seven ports and a root port.
+const char* const kSockets[8] = {"1-1.1", "1-1.2", "1-1.3", "1-1.4", "1-1.5", "1-1.6", "1-1.7", "1-2"};
+
+} // namespace
+
+class UsbEndToEnd : public WindowFixture
+{
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!UsbTestbed::available(&why))
+            GTEST_SKIP() << why;
+        WindowFixture::SetUp();
+        m_bed = std::make_unique<UsbTestbed>();
+        ASSERT_TRUE(QFile::copy(QStringLiteral(STATION_BUILD_STATION_DIR "/engines/libFastbootEngine.so"),
+                                m_station.file(QStringLiteral("libPhoneFlashEngine.so"))));
+        EngineBinding::setLibraryName(m_station.file(QStringLiteral("libPhoneFlashEngine.so")));
+    }
+    void TearDown() override
+    {
+        if (!m_bed)
+            return;
+        WindowFixture::TearDown(); // the window and its engine before the emulated bus
+        EngineBinding::setLibraryName(QString());
+        m_bed.reset();
+    }
+
+    // A 1 MiB system image and a boot image, both whole blocks, so that the
+    // partitions equal them byte for byte.
+    QString makeFastbootPackage()
+    {
+        QByteArray system(1024 * 1024, '\0');
+        uint32_t x = 7;
+        for (qsizetype i = 0; i < system.size(); ++i) {
+            x = x * 1103515245u + 12345u;
+            system[i] = char(x >> 24);
+        }
+        const QByteArray lines = "\nro.build.display.id=ABC_DE_V2.3\nro.build.sw_internal_version=ABC_DE_INT_V2.3\n";
+        system.replace(300 * 1024, lines.size(), lines);
+        m_station.write(QStringLiteral("fbpkg/system.img"), system);
+        m_station.write(QStringLiteral("fbpkg/boot.img"), QByteArray(64 * 1024, '\x42'));
+        return m_station.file(QStringLiteral("fbpkg"));
+    }
+    fbdevice::DeviceModel& addDevice(int line, int delayMsPerMiB = 0)
+    {
+        fbdevice::DeviceSettings s;
+        s.delayMsPerMiB = delayMsPerMiB;
+        s.display = "ABC_DE_V1.0";
+        s.internal = "ABC_DE_INT_V1.0";
+        s.imei = QStringLiteral("3569380356438%1").arg(line + 1, 2, 10, QLatin1Char('0')).toStdString();
+        s.maxDownload = 256 * 1024; // the system image goes in sparse pieces
+        s.awayMs = 300;
+        s.storageDir = QFile::encodeName(m_data.file(QStringLiteral("device-%1").arg(line))).toStdString();
+        auto& model = *m_models.emplace_back(std::make_unique<fbdevice::DeviceModel>(s));
+        m_bed->plugModel(kSockets[line], model);
+        return model;
+    }
+    // Port n is the socket of line n; the tool binds line n to port n.
+    bool openUsb(const QString& package)
+    {
+        QByteArray text = "[GET_DLL_Setting]\nPORTS=1,2,3,4,5,6,7,8\nITEM_VERSIONFILE_PATH=" + package.toUtf8()
+                          + "\n[FASTBOOT_Engine]\nLEARN_PORTS=0\n";
+        for (int line = 0; line < 8; ++line)
+            text += "PORT." + QByteArray::number(line + 1) + "=usb:" + kSockets[line] + "\n";
+        writeConfig(text);
+        MainDialog::Services services;
+        services.prompter = &m_prompter;
+        services.clock = &m_clock;
+        services.versionWait = std::chrono::seconds(20);
+        m_window = std::make_unique<MainDialog>(services);
+        return m_window->OnInitDialog();
+    }
+    bool waitBadge(int line, const char* word, int timeoutMs = 30000)
+    {
+        return waitFor([&] { return badge(line) == QLatin1String(word); }, timeoutMs);
+    }
+    static QByteArray partition(const fbdevice::DeviceModel& model, const char* name)
+    {
+        QFile f(QString::fromStdString(model.partitionPath(name)));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    QString counts() const { return label(IdSuccessCounts)->text(); }
+
+    std::deque<std::unique_ptr<fbdevice::DeviceModel>> m_models; // outlive the bus's devices
+    std::unique_ptr<UsbTestbed> m_bed;
+};
+
+TEST_F(UsbEndToEnd, EightUsbDevicesAtOncePassWithThePackageInTheirPartitions)
+{
+    const QString package = makeFastbootPackage();
+    for (int line = 0; line < 8; ++line)
+        addDevice(line);
+    ASSERT_TRUE(openUsb(package));
+    for (int line = 0; line < 8; ++line)
+        ASSERT_TRUE(waitBadge(line, "READY")) << line << " " << infoText(line).toStdString();
+    // Each line shows the device in its own socket.
+    for (int line = 0; line < 8; ++line)
+        EXPECT_EQ(label(ids(line).imei)->text(), QStringLiteral("3569380356438%1").arg(line + 1, 2, 10, QLatin1Char('0')));
+    m_window->StartAllLines();
+    ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("8/8"); }, 120000)) << counts().toStdString();
+    for (int line = 0; line < 8; ++line)
+        waitLineIdle(line);
+    const QByteArray system = m_station.read(QStringLiteral("fbpkg/system.img"));
+    const QByteArray boot = m_station.read(QStringLiteral("fbpkg/boot.img"));
+    for (int line = 0; line < 8; ++line) {
+        EXPECT_EQ(partition(*m_models[line], "system"), system) << line;
+        EXPECT_EQ(partition(*m_models[line], "boot"), boot) << line;
+        EXPECT_GE(m_models[line]->flashCount("system"), 4) << line; // in sparse pieces
+    }
+}
+
+TEST_F(UsbEndToEnd, BootRomDeviceShowsArmModeAndUnplugFailsTheLine)
+{
+    const QString package = makeFastbootPackage();
+    m_bed->plug(kSockets[0], nullptr, {0x05c6, 0x9008, false});
+    addDevice(1, 3000);
+    ASSERT_TRUE(openUsb(package));
+    ASSERT_TRUE(waitFor([&] { return infoText(0) == text("IDC_EXE_INFO_PHONEINARMMODE"); }));
+    EXPECT_FALSE(button(ids(0).button)->isEnabled());
+
+    ASSERT_TRUE(waitBadge(1, "READY"));
+    m_window->StartLine(1);
+    ASSERT_TRUE(waitFor([&] { return bar(ids(1).progress)->value() > 0; }, 20000));
+    m_bed->unplug(kSockets[1]);
+    ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("0/1"); }, 30000)) << infoText(1).toStdString();
+    waitLineIdle(1);
+    EXPECT_TRUE(label(ids(1).info)->toolTip().startsWith(QStringLiteral("Connection to the device lost")))
+        << label(ids(1).info)->toolTip().toStdString();
+}
+
+TEST_F(UsbEndToEnd, DeviceHeldByAnotherProgramIsNotReadyAndSaysWhy)
+{
+    const QString package = makeFastbootPackage();
+    addDevice(0);
+    m_bed->device(kSockets[0])->setInterfaceBusy(true);
+    ASSERT_TRUE(openUsb(package));
+    ASSERT_TRUE(waitFor([&] { return infoText(0) == text("IDC_EXE_INFO_PHONEINARMMODE"); }));
+    EXPECT_FALSE(button(ids(0).button)->isEnabled());
+    EXPECT_TRUE(label(ids(0).info)->toolTip().contains(QStringLiteral("in use by another program")))
+        << label(ids(0).info)->toolTip().toStdString();
+    // Let go: the next device event offers it.
+    m_bed->device(kSockets[0])->setInterfaceBusy(false);
+    m_bed->unplug(kSockets[0]);
+    addDevice(0);
+    ASSERT_TRUE(waitBadge(0, "READY")) << infoText(0).toStdString();
+}

@@ -1,0 +1,284 @@
+#include "UsbTestbed.h"
+
+#include <umockdev.h>
+
+#include "ModelPacketDevice.h"
+
+#include <chrono>
+#include <cstdio>
+#include <dlfcn.h>
+#include <stdexcept>
+
+namespace {
+
+constexpr const char* kController = "/devices/pci0000:00/0000:00:14.0";
+constexpr int kHubPorts = 7;
+
+void put16(std::string& out, int value)
+{
+    out += static_cast<char>(value & 0xff);
+    out += static_cast<char>((value >> 8) & 0xff);
+}
+
+std::string deviceDescriptor(int usb, int deviceClass, int maxPacket, int vendor, int product)
+{
+    std::string d = {18, 1};
+    put16(d, usb);
+    d += static_cast<char>(deviceClass);
+    d += '\0';
+    d += '\0';
+    d += static_cast<char>(maxPacket);
+    put16(d, vendor);
+    put16(d, product);
+    put16(d, 0x0100);
+    d += std::string{0, 0, 0, 1}; // no strings, one configuration
+    return d;
+}
+
+std::string endpoint(int address, int attributes, int maxPacket, int interval)
+{
+    std::string e = {7, 5, static_cast<char>(address), static_cast<char>(attributes)};
+    put16(e, maxPacket);
+    e += static_cast<char>(interval);
+    return e;
+}
+
+// One configuration with one interface and its endpoints.
+std::string configuration(int cls, int subclass, int protocol, const std::string& endpoints, int count)
+{
+    std::string c = {9, 2};
+    put16(c, 9 + 9 + static_cast<int>(endpoints.size()));
+    c += std::string{1, 1, 0, static_cast<char>(0x80), static_cast<char>(0xfa)};
+    c += std::string{9, 4, 0, 0, static_cast<char>(count), static_cast<char>(cls), static_cast<char>(subclass),
+                     static_cast<char>(protocol), 0};
+    return c + endpoints;
+}
+
+std::string hex(const std::string& bytes)
+{
+    std::string out;
+    char buf[3];
+    for (const unsigned char c : bytes) {
+        std::snprintf(buf, sizeof buf, "%02x", c);
+        out += buf;
+    }
+    return out;
+}
+
+int busOf(const std::string& location)
+{
+    return std::stoi(location.substr(0, location.find('-')));
+}
+
+// The sysfs name of the hub a location hangs on and the port there.
+std::string parentOf(const std::string& location)
+{
+    const size_t dot = location.rfind('.');
+    if (dot != std::string::npos)
+        return location.substr(0, dot);
+    return "usb" + std::to_string(busOf(location));
+}
+
+std::string record(const std::string& sysPath, int bus, int address, int speed, const std::string& descriptors)
+{
+    char node[32];
+    std::snprintf(node, sizeof node, "bus/usb/%03d/%03d", bus, address);
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, "E: BUSNUM=%03d\nE: DEVNUM=%03d\n", bus, address);
+    return "P: " + sysPath + "\nN: " + node + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
+        + numbers + "E: DEVNAME=/dev/" + node + "\nA: busnum=" + std::to_string(bus) + "\\n\nA: devnum="
+        + std::to_string(address) + "\\n\nA: speed=" + std::to_string(speed)
+        + "\\n\nA: bConfigurationValue=1\\n\nH: descriptors=" + hex(descriptors) + "\n";
+}
+
+} // namespace
+
+bool UsbTestbed::available(std::string* why)
+{
+    // The tests link the preload library rather than rely on LD_PRELOAD,
+    // which umockdev_in_mock_environment() looks for.
+    if (umockdev_in_mock_environment())
+        return true;
+    if (void* preload = ::dlopen("libumockdev-preload.so.0", RTLD_NOW | RTLD_NOLOAD)) {
+        ::dlclose(preload);
+        return true;
+    }
+    if (why)
+        *why = "not running under umockdev's preload library (libumockdev-preload.so.0)";
+    return false;
+}
+
+UsbTestbed::UsbTestbed()
+    : m_testbed(umockdev_testbed_new())
+{
+    if (!m_testbed)
+        throw std::runtime_error("umockdev_testbed_new failed");
+    addHub("usb1", 480);
+    addHub("usb2", 5000);
+    addHub("1-1", 480);
+    addHub("2-1", 5000);
+    // Pair the SuperSpeed ports with their USB 2 twins, both ways.
+    for (int port = 1; port <= kHubPorts; ++port) {
+        const std::string p = std::to_string(port);
+        umockdev_testbed_set_attribute_link(m_testbed, ("/sys" + sysPathOf("2-1")).c_str(),
+                                            ("2-1:1.0/2-1-port" + p + "/peer").c_str(),
+                                            ("../../../../usb1/1-1/1-1:1.0/1-1-port" + p).c_str());
+        umockdev_testbed_set_attribute_link(m_testbed, ("/sys" + sysPathOf("1-1")).c_str(),
+                                            ("1-1:1.0/1-1-port" + p + "/peer").c_str(),
+                                            ("../../../../usb2/2-1/2-1:1.0/2-1-port" + p).c_str());
+    }
+}
+
+UsbTestbed::~UsbTestbed()
+{
+    std::vector<std::thread> returns;
+    {
+        std::lock_guard lock(m_mutex);
+        m_closing = true;
+        returns.swap(m_returns);
+    }
+    for (std::thread& t : returns)
+        t.join();
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& [location, plugged] : m_plugged)
+            plugged.device->unplug();
+    }
+    g_object_unref(m_testbed);
+}
+
+std::string UsbTestbed::rootDir() const
+{
+    return "/sys";
+}
+
+std::string UsbTestbed::sysPathOf(const std::string& location) const
+{
+    if (location.rfind("usb", 0) == 0)
+        return std::string(kController) + "/" + location;
+    return sysPathOf(parentOf(location)) + "/" + location;
+}
+
+int UsbTestbed::nextAddress(int bus)
+{
+    int& last = m_lastAddress[bus];
+    last = last < 2 ? 2 : last + 1;
+    if (last > 127)
+        last = 2;
+    return last;
+}
+
+void UsbTestbed::addHub(const std::string& location, int speed)
+{
+    const bool root = location.rfind("usb", 0) == 0;
+    const int bus = root ? std::stoi(location.substr(3)) : busOf(location);
+    const int address = root ? 1 : nextAddress(bus);
+    if (root)
+        m_lastAddress[bus] = 1;
+    const bool super = speed >= 5000;
+    const std::string descriptors = deviceDescriptor(super ? 0x0300 : 0x0200, 9, super ? 9 : 64, 0x1d6b,
+                                                     super ? 3 : 2)
+        + configuration(9, 0, 0, endpoint(0x81, 3, 4, 12), 1);
+    add(sysPathOf(location), record(sysPathOf(location), bus, address, speed, descriptors));
+}
+
+void UsbTestbed::add(const std::string& sysPath, const std::string& text)
+{
+    umockdev_testbed_add_from_string(m_testbed, text.c_str(), nullptr);
+    // umockdev sends the add uevent itself only when it finds its library in
+    // LD_PRELOAD; these tests link it instead.
+    if (!umockdev_in_mock_environment())
+        umockdev_testbed_uevent(m_testbed, ("/sys" + sysPath).c_str(), "add");
+}
+
+int UsbTestbed::plug(const std::string& location, std::shared_ptr<PacketDevice> model, Ids ids)
+{
+    std::lock_guard lock(m_mutex);
+    const int bus = busOf(location);
+    const int address = nextAddress(bus);
+    const int speed = bus == 2 ? 5000 : 480;
+    const std::string endpoints = endpoint(0x81, 2, speed >= 5000 ? 1024 : 512, 0)
+        + endpoint(0x01, 2, speed >= 5000 ? 1024 : 512, 0);
+    const std::string descriptors = deviceDescriptor(speed >= 5000 ? 0x0300 : 0x0200, 0, 64, ids.vendor, ids.product)
+        + (ids.fastboot ? configuration(0xff, 0x42, 0x03, endpoints, 2) : configuration(0xff, 0xff, 0xff, endpoints, 2));
+
+    auto device = std::make_unique<EmulatedUsbDevice>(std::move(model));
+    char node[32];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", bus, address);
+    // The handler goes first, so that the node answers as soon as udev reports it.
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(m_testbed, node, device->handler(), &error)) {
+        const std::string text = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("attach_ioctl " + std::string(node) + ": " + text);
+    }
+    const std::string sysPath = sysPathOf(location);
+    add(sysPath, record(sysPath, bus, address, speed, descriptors));
+    m_plugged[location] = Plugged{sysPath, node, std::move(device)};
+    ++m_arrivals[location];
+    return address;
+}
+
+int UsbTestbed::plugModel(const std::string& location, fbdevice::DeviceModel& model, const std::string& comeBackAt)
+{
+    const int address = plug(location, std::make_shared<ModelPacketDevice>(model));
+    const std::string back = comeBackAt.empty() ? location : comeBackAt;
+    device(location)->setOnLeave([this, location, back, &model] {
+        // Not on umockdev's thread: that one serves the ioctls of the bus.
+        std::lock_guard lock(m_mutex);
+        if (m_closing)
+            return;
+        m_returns.emplace_back([this, location, back, &model] {
+            unplug(location);
+            // The model says when its reboot is over.
+            while (!model.present()) {
+                if (m_closing)
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (!m_closing)
+                plugModel(back, model, back);
+        });
+    });
+    return address;
+}
+
+std::string UsbTestbed::nodeFile(const std::string& location)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_plugged.find(location);
+    if (it == m_plugged.end())
+        return {};
+    gchar* root = umockdev_testbed_get_root_dir(m_testbed);
+    const std::string path = std::string(root) + it->second.node;
+    g_free(root);
+    return path;
+}
+
+int UsbTestbed::arrivals(const std::string& location)
+{
+    std::lock_guard lock(m_mutex);
+    return m_arrivals[location];
+}
+
+void UsbTestbed::unplug(const std::string& location)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_plugged.find(location);
+    if (it == m_plugged.end())
+        return;
+    it->second.device->unplug();
+    // Older umockdev removes a device without telling udev.
+    umockdev_testbed_uevent(m_testbed, ("/sys" + it->second.sysPath).c_str(), "remove");
+    umockdev_testbed_remove_device(m_testbed, ("/sys" + it->second.sysPath).c_str());
+    // An engine may still hold the node open; the handler stays until the end.
+    m_retired.push_back(std::move(it->second.device));
+    m_plugged.erase(it);
+}
+
+EmulatedUsbDevice* UsbTestbed::device(const std::string& location)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_plugged.find(location);
+    return it == m_plugged.end() ? nullptr : it->second.device.get();
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "EmulatedUsbDevice.h"
+
+#include "DeviceModel.h"
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+
+// An emulated USB tree for the tests, through umockdev: sysfs, udev and the
+// usbfs device nodes of this process are the testbed's while it lives.
+//
+// The tree: bus 1 is a USB 2 root hub with a seven-port hub on its port 1
+// ("1-1"); bus 2 is the SuperSpeed half of the same controller, with the
+// SuperSpeed half of that hub ("2-1"), each port paired with its USB 2 twin
+// by a "peer" link. Devices go into the ports ("1-1.3", "2-1.3", "1-2").
+// Every plug gets a fresh device address, as the kernel gives one.
+class UsbTestbed final
+{
+public:
+    // True when this process runs with umockdev's preload library; else
+    // *why says what is missing.
+    static bool available(std::string* why);
+
+    UsbTestbed();
+    ~UsbTestbed();
+    UsbTestbed(const UsbTestbed&) = delete;
+    UsbTestbed& operator=(const UsbTestbed&) = delete;
+
+    struct Ids {
+        uint16_t vendor = 0x18d1;
+        uint16_t product = 0x4ee0;
+        bool fastboot = true; // with the fastboot interface (else a vendor interface)
+    };
+
+    // Puts a device into a port; returns its address. model may be null for
+    // a device that is never opened.
+    int plug(const std::string& location, std::shared_ptr<PacketDevice> model, Ids ids);
+    int plug(const std::string& location, std::shared_ptr<PacketDevice> model) { return plug(location, std::move(model), Ids{}); }
+    // An emulated fastboot device whose model outlives re-plugging: when the
+    // model reboots or drops its link, the device leaves the bus and comes
+    // back, once the model is present again, in the socket comeBackAt (the
+    // same one when empty) at a new address.
+    int plugModel(const std::string& location, fbdevice::DeviceModel& model, const std::string& comeBackAt = {});
+    // How many times a device has arrived in the port.
+    int arrivals(const std::string& location);
+
+    // Pulls the device out of the port (a remove uevent).
+    void unplug(const std::string& location);
+    // The device now in that port, or null.
+    EmulatedUsbDevice* device(const std::string& location);
+
+    // The device node of the device in the port, as a path of the real file
+    // system (for changing its permissions).
+    std::string nodeFile(const std::string& location);
+
+    // Root of the emulated sysfs, as the code under test sees it ("/sys").
+    std::string rootDir() const;
+
+private:
+    struct Plugged {
+        std::string sysPath;
+        std::string node; // "/dev/bus/usb/001/005"
+        std::unique_ptr<EmulatedUsbDevice> device;
+    };
+    void add(const std::string& sysPath, const std::string& record);
+    void addHub(const std::string& location, int speed);
+    std::string sysPathOf(const std::string& location) const;
+    int nextAddress(int bus);
+
+    UMockdevTestbed* m_testbed = nullptr;
+    std::mutex m_mutex;
+    std::map<int, int> m_lastAddress;
+    std::map<std::string, Plugged> m_plugged;
+    std::vector<std::unique_ptr<EmulatedUsbDevice>> m_retired; // kept until the testbed goes
+    std::map<std::string, int> m_arrivals;
+    std::atomic<bool> m_closing{false};
+    std::vector<std::thread> m_returns; // devices on their way back
+};
