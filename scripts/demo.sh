@@ -5,11 +5,24 @@
 #
 #   scripts/demo.sh            the stand-in engine and simbus devices
 #   scripts/demo.sh fastboot   the fastboot engine and emulated fastboot devices
+#   ... db                     also a private PostgreSQL server as the
+#                              station's record database
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-mode=${1:-sim}
-case "$mode" in sim|fastboot) ;; *) echo "usage: $0 [fastboot]" >&2; exit 2 ;; esac
+mode=sim
+with_db=0
+for arg in "$@"; do
+  case "$arg" in
+    sim|fastboot) mode=$arg ;;
+    db) with_db=1 ;;
+    *) echo "usage: $0 [sim|fastboot] [db]" >&2; exit 2 ;;
+  esac
+done
+
+# What the demo started is stopped when it ends.
+cleanup=()
+trap 'for c in "${cleanup[@]}"; do eval "$c"; done' EXIT
 
 scripts/setup-deps.sh
 # The demo has a build folder of its own, so switching between the demo and
@@ -42,22 +55,20 @@ printf 'boot image for the demo\n' > "$package/boot.img"
 
 if [ "$mode" = fastboot ]; then
   # Five emulated fastboot devices on free loopback ports: one of another
-  # product line (refused), one whose flash of system fails. After the
-  # final reboot a device stays away for 30 s, as a phone booting its
-  # system would, so the PASS badges stay in sight before it is offered
-  # again.
+  # product line (refused), one whose flash of system fails. The engine
+  # does not reboot a flashed device (REBOOT=0): a device that leaves
+  # fastboot empties its line, and here the PASS badges stay in sight until
+  # the operator takes the device away.
   cp "$demo/engines/libFastbootEngine.so" "$demo/libPhoneFlashEngine.so"
   cat > "$demo/fbdevices.ini" <<INI
 [DEVICE.1]
 PORT=0
-AWAY_MS=30000
 DISPLAY=ABC_DE_V1.0
 INTERNAL=ABC_DE_INT_V1.0
 IMEI=356938035643809
 DELAY_MS_PER_MIB=60
 [DEVICE.2]
 PORT=0
-AWAY_MS=30000
 DISPLAY=ABC_DE_V1.1
 INTERNAL=ABC_DE_INT_V1.1
 IMEI=356938035643817
@@ -65,20 +76,17 @@ DELAY_MS_PER_MIB=80
 MAX_DOWNLOAD_SIZE=0x1000000
 [DEVICE.3]
 PORT=0
-AWAY_MS=30000
 DISPLAY=XYZ_V3.0
 INTERNAL=XYZ_INT_V3.0
 IMEI=356938035643825
 [DEVICE.4]
 PORT=0
-AWAY_MS=30000
 DISPLAY=ABC_DE_V1.0
 INTERNAL=ABC_DE_INT_V1.0
 IMEI=356938035643833
 DELAY_MS_PER_MIB=40
 [DEVICE.5]
 PORT=0
-AWAY_MS=30000
 DISPLAY=ABC_DE_V1.2
 INTERNAL=ABC_DE_INT_V1.2
 IMEI=356938035643841
@@ -87,12 +95,12 @@ FAIL_PARTITION=system
 INI
   "$demo/tools/fbdevice" "$demo/fbdevices.ini" > "$demo/fbdevices.out" &
   fbdevice_pid=$!
-  trap 'kill "$fbdevice_pid" 2>/dev/null || true' EXIT
+  cleanup+=("kill $fbdevice_pid 2>/dev/null || true")
   for _ in $(seq 50); do grep -q '^ready' "$demo/fbdevices.out" 2>/dev/null && break; sleep 0.1; done
   {
     echo "[DLOption]"; echo "LANG=2"
     echo "[GET_DLL_Setting]"; echo "ITEM_VERSIONFILE_PATH=$package"; echo "PORTS=3,5,7,9,12,0,0,0"
-    echo "[FASTBOOT_Engine]"
+    echo "[FASTBOOT_Engine]"; echo "REBOOT=0"
     n=0
     for port in 3 5 7 9 12; do
       n=$((n + 1))
@@ -121,6 +129,16 @@ simbus="$demo/tools/simbus"
 
 echo "Demo station: $demo"
 echo "Change devices while it runs, e.g.: $simbus unplug 3   $simbus ready 9   $simbus list"
+fi
+
+if [ "$with_db" = 1 ]; then
+  # The record database lives beside the demo station and keeps its records
+  # from one demo run to the next, as a factory's would.
+  url=$(scripts/demo-db.sh start "$root/build-demo/demo-pg")
+  cleanup+=("scripts/demo-db.sh stop '$root/build-demo/demo-pg'")
+  printf '[RECORD_DB]\nURL=%s\n' "$url" >> "$demo/config.ini"
+  echo "Record database: $url"
+  echo "Shift figures while it runs: $demo/tools/station-report --since 8h"
 fi
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
