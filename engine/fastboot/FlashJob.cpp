@@ -147,7 +147,7 @@ FastbootResult FlashJob::flashEntry(const FlashPlan::Entry& entry, uint64_t maxD
             },
             [&](uint64_t bytes) {
                 pieceSent += bytes;
-                sent(startSent + (pieceBytes == 0 ? 0 : pieceSent * entry.size / pieceBytes) - m_sent);
+                sent(startSent + imageShare(pieceSent, pieceBytes, entry.size) - m_sent);
             });
         if (!ok || !m_client->command("flash:" + entry.partition))
             return clientFailed();
@@ -188,6 +188,14 @@ FastbootResult FlashJob::readBack(const DeviceIdentity& before, const std::strin
                                                            + ". Download the device again.");
     }
     return FASTBOOT_RESULT_SUCCESS;
+}
+
+uint64_t FlashJob::imageShare(uint64_t pieceSent, uint64_t pieceBytes, uint64_t imageSize)
+{
+    if (pieceBytes == 0)
+        return 0;
+    // pieceSent * imageSize overflows 64 bits once both pass 4 GiB.
+    return uint64_t(static_cast<unsigned __int128>(pieceSent) * imageSize / pieceBytes);
 }
 
 void FlashJob::sent(uint64_t bytes)
