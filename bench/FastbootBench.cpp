@@ -6,6 +6,8 @@
 //
 // Files live in /dev/shm when it exists, so that the disk does not set the pace.
 
+#include "FlashBench.h"
+
 #include "DeviceModel.h"
 #include "FastbootEngine.h"
 #include "TcpDeviceServer.h"
@@ -32,52 +34,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Records the result of each line; nothing else is looked at.
-class ResultSink final : public EngineEventSink
-{
-public:
-    int32_t Reserved0() override { return 0; }
-    void Reserved1() override {}
-    EngineEventSink* Reserved2(int32_t, int32_t) override { return this; }
-    void Reserved3(int32_t, int32_t, int32_t) override {}
-    void Reserved4(int32_t, int32_t) override {}
-    int32_t Reserved5(int32_t, int32_t, int32_t, int32_t) override { return 1; }
-    int32_t Reserved6(int32_t, int32_t) override { return 1; }
-    int32_t Reserved7(int32_t, int32_t, int32_t, int32_t) override { return 1; }
-    int32_t Reserved8(int32_t, int32_t) override { return 1; }
-    int32_t Reserved9(int32_t, int32_t) override { return 1; }
-    int32_t Reserved10(int32_t, int32_t) override { return 1; }
-    int32_t Reserved11(int32_t, int32_t, int32_t) override { return 1; }
-    int32_t Reserved12(int32_t) override { return 1; }
-    int32_t Reserved13(int32_t, int32_t, int32_t) override { return 1; }
-    int32_t Reserved14(int32_t) override { return 1; }
-    void Reserved15(int32_t) override {}
-    void Reserved16(int32_t, int32_t) override {}
-    void Reserved17(int32_t) override {}
-    void OnEvent(EngineEvent* event) override
-    {
-        if (event->type == ENGINE_EVENT_RESULT)
-            results[size_t(event->line)] = *static_cast<int32_t*>(event->data);
-    }
-    int32_t results[8] = {};
-};
-
-void writeImage(const std::string& path, uint64_t bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    std::vector<uint32_t> block(1024 * 1024 / 4);
-    uint32_t x = 12345;
-    for (uint64_t done = 0; done < bytes; done += block.size() * 4) {
-        for (auto& word : block) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            word = x;
-        }
-        out.write(reinterpret_cast<const char*>(block.data()), std::streamsize(block.size() * 4));
-    }
-}
 
 // Every run starts from empty devices: writing over pages a previous run left
 // in place is cheaper than writing new ones.
@@ -138,13 +94,13 @@ bool runFastboot(const std::vector<int>& tcpPorts, const std::string& image)
 
 int main(int argc, char** argv)
 {
-    const uint64_t imageMiB = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 256;
-    const uint32_t maxMiB = argc > 2 ? uint32_t(std::strtoul(argv[2], nullptr, 10)) : 64;
-    const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    const fs::path root = base / ("bench-fastboot-" + std::to_string(::getpid()));
-    fs::create_directories(root / "package");
+    const FlashBench::Arguments args(argc, argv);
+    const uint64_t imageMiB = args.imageMiB;
+    const uint32_t maxMiB = args.maxMiB;
+    const fs::path base = FlashBench::scratchBase();
+    const fs::path root = FlashBench::makeRoot("bench-fastboot");
     const std::string image = (root / "package" / "system.img").string();
-    writeImage(image, imageMiB * 1024 * 1024);
+    FlashBench::writeImage(image, imageMiB * 1024 * 1024);
 
     constexpr int kDevices = 8;
     std::vector<std::unique_ptr<fbdevice::DeviceModel>> models;
@@ -169,13 +125,14 @@ int main(int argc, char** argv)
     std::ofstream(root / "config.ini") << config;
 
     fastboot::FastbootEngine engine(root.string());
-    ResultSink sink;
+    FlashBench::ResultSink sink;
     engine.RegisterSink(&sink);
 
     std::printf("image %llu MiB, device max-download-size %u MiB, files in %s\n",
                 static_cast<unsigned long long>(imageMiB), maxMiB, base.c_str());
     for (const int count : {1, kDevices}) {
         emptyDevices(root, count);
+        sink.clear();
         const auto engineStart = Clock::now();
         std::vector<std::thread> lines;
         std::vector<double> cpu(size_t(count), 0.0);

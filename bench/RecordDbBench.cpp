@@ -2,10 +2,11 @@
 // window thread with the outbox off and on, what an outbox commit costs
 // with and without waiting for the disk, and how many records per second
 // the uploader moves from the outbox into a private PostgreSQL server.
+#include "RecordBench.h"
+
 #include "records/PgTestServer.h"
 #include "records/RecordDbLink.h"
 #include "records/RecordOutbox.h"
-#include "records/RecordPrompts.h"
 #include "records/RecordStore.h"
 #include "records/RecordUploader.h"
 
@@ -23,18 +24,7 @@
 
 namespace {
 
-class SilentPrompts final : public RecordPrompts
-{
-public:
-    QString AskForRecordFile(bool) override { std::abort(); }
-    QString AskForExportFile(const QString&) override { std::abort(); }
-    void ShowExportResult(bool, bool) override { std::abort(); }
-    void FatalError(const QString& message, int) override
-    {
-        std::fprintf(stderr, "fatal: %s\n", qPrintable(message));
-        std::abort();
-    }
-};
+using RecordBench::SilentPrompts;
 
 OutboxRecord outboxRecord(qint64 n)
 {
@@ -53,18 +43,6 @@ OutboxRecord outboxRecord(qint64 n)
     r.engineMessage = r.passed ? QString() : QStringLiteral("write failed");
     r.elapsedSeconds = 75;
     r.toolVersion = QStringLiteral("Vintrel_RT40K_USV1.00.00");
-    return r;
-}
-
-LineRecord lineRecord(qint64 n)
-{
-    LineRecord r;
-    r.passed = n % 7 != 0;
-    r.imei = QByteArray::number(356789000000000LL + n);
-    r.versionStem = "ABC_";
-    r.deviceVersion = "ABC_V1.0";
-    r.packageVersion = "ABC_V1.1";
-    r.date = QStringLiteral("12/07/2026 09:35");
     return r;
 }
 
@@ -115,9 +93,9 @@ void BM_WindowThreadRecord(benchmark::State& state)
         link->start();
     }
     qint64 n = 0;
-    store.AppendRecord(lineRecord(n++)); // the first append reads the whole log
+    store.AppendRecord(RecordBench::lineRecord(n++)); // the first append reads the whole log
     for (auto _ : state) {
-        if (!store.AppendRecord(lineRecord(n)))
+        if (!store.AppendRecord(RecordBench::lineRecord(n)))
             std::abort();
         if (link)
             link->add(outboxRecord(n));

@@ -2,9 +2,10 @@
 // kept keystream) and by the full decrypt, append and encrypt. Logs are
 // generated once per size in a temporary folder and grow by the records the
 // benchmark adds.
+#include "RecordBench.h"
+
 #include "records/Rc4.h"
 #include "records/RecordCipher.h"
-#include "records/RecordPrompts.h"
 #include "records/RecordStore.h"
 
 #include <QDir>
@@ -21,30 +22,7 @@
 
 namespace {
 
-class SilentPrompts final : public RecordPrompts
-{
-public:
-    QString AskForRecordFile(bool) override { std::abort(); }
-    QString AskForExportFile(const QString&) override { std::abort(); }
-    void ShowExportResult(bool, bool) override { std::abort(); }
-    void FatalError(const QString& message, int) override
-    {
-        std::fprintf(stderr, "fatal: %s\n", qPrintable(message));
-        std::abort();
-    }
-};
-
-LineRecord sampleRecord(qint64 number)
-{
-    LineRecord r;
-    r.passed = number % 7 != 0;
-    r.imei = QByteArray::number(356789000000000LL + number);
-    r.versionStem = "ABC_";
-    r.deviceVersion = "ABC_V1.0";
-    r.packageVersion = "ABC_V1.1";
-    r.date = QStringLiteral("12/07/2026 09:35");
-    return r;
-}
+using RecordBench::SilentPrompts;
 
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -69,7 +47,7 @@ struct Log
         const QByteArray title = plain;
         plain.reserve(count * 120);
         for (; next < count; ++next)
-            plain += FormatRecordLine(sampleRecord(next), "bench-station", QDateTime());
+            plain += FormatRecordLine(RecordBench::lineRecord(next), "bench-station", QDateTime());
         const QString data = dir.path() + QStringLiteral("/");
         QByteArray encrypted = plain;
         Rc4(RecordCipher::keyFor("7391")).apply(encrypted);
@@ -84,7 +62,7 @@ struct Log
 
     void append()
     {
-        if (!store->AppendRecord(sampleRecord(next++)))
+        if (!store->AppendRecord(RecordBench::lineRecord(next++)))
             std::abort();
     }
 };

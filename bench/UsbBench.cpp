@@ -6,6 +6,7 @@
 //
 //   bench_usb [image MiB, default 256] [max-download-size MiB, default 64]
 
+#include "FlashBench.h"
 #include "ModelPacketDevice.h"
 #include "UsbTestbed.h"
 
@@ -28,54 +29,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class ResultSink final : public EngineEventSink
-{
-public:
-    int32_t Reserved0() override { return 0; }
-    void Reserved1() override {}
-    EngineEventSink* Reserved2(int32_t, int32_t) override { return this; }
-    void Reserved3(int32_t, int32_t, int32_t) override {}
-    void Reserved4(int32_t, int32_t) override {}
-    int32_t Reserved5(int32_t, int32_t, int32_t, int32_t) override { return 1; }
-    int32_t Reserved6(int32_t, int32_t) override { return 1; }
-    int32_t Reserved7(int32_t, int32_t, int32_t, int32_t) override { return 1; }
-    int32_t Reserved8(int32_t, int32_t) override { return 1; }
-    int32_t Reserved9(int32_t, int32_t) override { return 1; }
-    int32_t Reserved10(int32_t, int32_t) override { return 1; }
-    int32_t Reserved11(int32_t, int32_t, int32_t) override { return 1; }
-    int32_t Reserved12(int32_t) override { return 1; }
-    int32_t Reserved13(int32_t, int32_t, int32_t) override { return 1; }
-    int32_t Reserved14(int32_t) override { return 1; }
-    void Reserved15(int32_t) override {}
-    void Reserved16(int32_t, int32_t) override {}
-    void Reserved17(int32_t) override {}
-    void OnEvent(EngineEvent* event) override
-    {
-        if (event->type == ENGINE_EVENT_RESULT)
-            result = *static_cast<int32_t*>(event->data);
-        if (event->type == ENGINE_EVENT_MESSAGE)
-            message = static_cast<const char*>(event->data);
-    }
-    int32_t result = -1;
-    std::string message;
-};
-
-void writeImage(const std::string& path, uint64_t bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    std::vector<uint32_t> block(1024 * 1024 / 4);
-    uint32_t x = 12345;
-    for (uint64_t done = 0; done < bytes; done += block.size() * 4) {
-        for (auto& word : block) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            word = x;
-        }
-        out.write(reinterpret_cast<const char*>(block.data()), std::streamsize(block.size() * 4));
-    }
-}
 
 double cpuSeconds()
 {
@@ -101,12 +54,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_usb: %s\n", why.c_str());
         return 1;
     }
-    const uint64_t imageMiB = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 256;
-    const uint32_t maxMiB = argc > 2 ? uint32_t(std::strtoul(argv[2], nullptr, 10)) : 64;
-    const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    const fs::path root = base / ("bench-usb-" + std::to_string(::getpid()));
-    fs::create_directories(root / "package");
-    writeImage((root / "package" / "system.img").string(), imageMiB * 1024 * 1024);
+    const FlashBench::Arguments args(argc, argv);
+    const uint64_t imageMiB = args.imageMiB;
+    const uint32_t maxMiB = args.maxMiB;
+    const fs::path base = FlashBench::scratchBase();
+    const fs::path root = FlashBench::makeRoot("bench-usb");
+    FlashBench::writeImage((root / "package" / "system.img").string(), imageMiB * 1024 * 1024);
 
     fbdevice::DeviceSettings s;
     s.display = "ABC_V1.0";
@@ -130,21 +83,21 @@ int main(int argc, char** argv)
                                            << "[GET_DLL_Setting]\nITEM_VERSIONFILE_PATH=" << (root / "package").string()
                                            << "\n";
         fastboot::FastbootEngine engine(root.string());
-        ResultSink sink;
+        FlashBench::ResultSink sink;
         engine.RegisterSink(&sink);
         std::printf("image %llu MiB, max-download-size %u MiB, files in %s\n",
                     static_cast<unsigned long long>(imageMiB), maxMiB, base.c_str());
         for (const int port : {1, 2}) {
             fs::remove_all(root / "device");
             fs::create_directories(root / "device");
-            sink.result = -1;
+            sink.clear();
             const double cpu = cpuSeconds();
             const auto start = Clock::now();
             engine.Download(0, port);
             report(port == 1 ? "USB" : "TCP", double(imageMiB), Clock::now() - start, cpuSeconds() - cpu,
-                   sink.result);
-            if (sink.result != 0)
-                std::printf("     %s\n", sink.message.c_str());
+                   sink.results[0]);
+            if (sink.results[0] != 0)
+                std::printf("     %s\n", sink.messages[0].c_str());
         }
     }
     server.stop();

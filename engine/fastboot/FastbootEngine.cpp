@@ -88,25 +88,15 @@ int32_t FastbootEngine::QueryDevice(int32_t line, int32_t port, EngineText* info
             return -1;
         if (endpoint.kind == Endpoint::Kind::Usb)
             return queryUsb(line, endpoint, settings, info);
-        {
-            // A device busy with a download serves no other connection; its
-            // lock is held while events go out, so it is not waited for.
-            std::lock_guard busy(m_busyMutex);
-            if (m_downloading.count(endpoint.text))
-                return -1;
-        }
+        if (isDownloading(endpoint.text))
+            return -1;
         const PortLocks::Lock lock = m_locks.acquire(endpoint.text, kQueryTimeout);
         if (!lock.owns_lock())
             return -1;
         const auto link = endpoint.open(Clock::now() + kProbeTimeout, &why);
         if (!link)
             return -1;
-        FastbootClient client(*link, kQueryTimeout, {});
-        DeviceIdentity identity;
-        if (!DeviceIdentity::read(client, settings, &identity))
-            return -1;
-        setText(info, identity.joined());
-        return 0;
+        return readIdentity(*link, settings, info);
     } catch (const std::exception&) {
         return -1;
     }
@@ -231,11 +221,8 @@ int32_t FastbootEngine::queryUsb(int32_t line, const Endpoint& endpoint, const F
         break;
     }
     const std::string& key = endpoint.text;
-    {
-        std::lock_guard busy(m_busyMutex);
-        if (m_downloading.count(key))
-            return -1;
-    }
+    if (isDownloading(key))
+        return -1;
     const PortLocks::Lock lock = m_locks.acquire(key, kQueryTimeout);
     if (!lock.owns_lock() || !m_usb->bus())
         return -1;
@@ -249,7 +236,18 @@ int32_t FastbootEngine::queryUsb(int32_t line, const Endpoint& endpoint, const F
         m_sink->raise(ENGINE_EVENT_MESSAGE, line, why.data());
         return 2;
     }
-    FastbootClient client(*link, kQueryTimeout, {});
+    return readIdentity(*link, settings, info);
+}
+
+bool FastbootEngine::isDownloading(const std::string& endpoint)
+{
+    std::lock_guard busy(m_busyMutex);
+    return m_downloading.count(endpoint) != 0;
+}
+
+int32_t FastbootEngine::readIdentity(Transport& link, const FastbootSettings& settings, EngineText* info)
+{
+    FastbootClient client(link, kQueryTimeout, {});
     DeviceIdentity identity;
     if (!DeviceIdentity::read(client, settings, &identity))
         return -1;

@@ -14,6 +14,7 @@ namespace fastboot {
 
 struct Endpoint;
 struct FastbootSettings;
+class Transport;
 class UsbHost;
 
 // The download engine for fastboot devices. Settings come from config.ini
@@ -59,6 +60,11 @@ private:
     // QueryDevice for a "usb:" endpoint: presence from the bus, the
     // identity over a USB transport.
     int32_t queryUsb(int32_t line, const Endpoint& endpoint, const FastbootSettings& settings, EngineText* info);
+    // A device busy with a download serves no other connection; its lock
+    // is held while events go out, so a query does not wait for it.
+    bool isDownloading(const std::string& endpoint);
+    // QueryDevice's answer from a device that is there: its identity.
+    static int32_t readIdentity(Transport& link, const FastbootSettings& settings, EngineText* info);
 
     const std::string m_stationDir;
     std::shared_ptr<SinkHolder> m_sink;

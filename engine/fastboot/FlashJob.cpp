@@ -2,6 +2,7 @@
 
 #include "Endpoint.h"
 #include "ImagePieces.h"
+#include "platform/InputFile.h"
 #include "settings/VersionScan.h"
 
 #include <cerrno>
@@ -9,35 +10,9 @@
 #include <filesystem>
 #include <thread>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace fastboot {
 
 namespace {
-
-// Closes a descriptor on every way out.
-struct FileHandle
-{
-    int fd = -1;
-    ~FileHandle() { if (fd >= 0) ::close(fd); }
-};
-
-bool preadAll(int fd, uint64_t offset, void* out, size_t size)
-{
-    char* p = static_cast<char*>(out);
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, p, size, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-        offset += uint64_t(n);
-    }
-    return true;
-}
 
 // "0x10000000" or "268435456"; 0 when it is no number.
 uint64_t parseSize(const std::string& text)
@@ -143,12 +118,12 @@ bool FlashJob::readMaxDownload(uint64_t* size)
 FastbootResult FlashJob::flashEntry(const FlashPlan::Entry& entry, uint64_t maxDownload)
 {
     m_events.message("Writing " + entry.file);
-    FileHandle file{::open(entry.path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0)
+    InputFile file(entry.path);
+    if (!file.isOpen())
         return fail(FASTBOOT_RESULT_BAD_PACKAGE, "Cannot read " + entry.path + ". Check the software version.");
-    ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    const Sparse::ReadAt readAt = [fd = file.fd](uint64_t offset, void* out, size_t size) {
-        return preadAll(fd, offset, out, size);
+    file.adviseSequential();
+    const Sparse::ReadAt readAt = [&file](uint64_t offset, void* out, size_t size) {
+        return file.readAt(offset, out, size);
     };
     std::vector<ImagePieces::Piece> pieces;
     std::string why;
@@ -172,7 +147,7 @@ FastbootResult FlashJob::flashEntry(const FlashPlan::Entry& entry, uint64_t maxD
             },
             [&](uint64_t bytes) {
                 pieceSent += bytes;
-                sent(startSent + (pieceBytes == 0 ? 0 : pieceSent * entry.size / pieceBytes) - m_sent);
+                sent(startSent + imageShare(pieceSent, pieceBytes, entry.size) - m_sent);
             });
         if (!ok || !m_client->command("flash:" + entry.partition))
             return clientFailed();
@@ -213,6 +188,14 @@ FastbootResult FlashJob::readBack(const DeviceIdentity& before, const std::strin
                                                            + ". Download the device again.");
     }
     return FASTBOOT_RESULT_SUCCESS;
+}
+
+uint64_t FlashJob::imageShare(uint64_t pieceSent, uint64_t pieceBytes, uint64_t imageSize)
+{
+    if (pieceBytes == 0)
+        return 0;
+    // pieceSent * imageSize overflows 64 bits once both pass 4 GiB.
+    return uint64_t(static_cast<unsigned __int128>(pieceSent) * imageSize / pieceBytes);
 }
 
 void FlashJob::sent(uint64_t bytes)

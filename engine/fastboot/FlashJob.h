@@ -39,6 +39,11 @@ public:
 
     FastbootResult run();
 
+    // The image bytes that pieceSent of an image's pieceBytes piece bytes
+    // stand for: progress counts image bytes, and pieces carry header bytes
+    // more. Exact for images of any size.
+    static uint64_t imageShare(uint64_t pieceSent, uint64_t pieceBytes, uint64_t imageSize);
+
 private:
     FastbootResult fail(FastbootResult code, const std::string& text);
     FastbootResult clientFailed();

@@ -1,6 +1,7 @@
 #include "DeviceModel.h"
 
 #include "SparseImage.h"
+#include "platform/InputFile.h"
 #include "settings/VersionScan.h"
 
 #include <cerrno>
@@ -29,22 +30,6 @@ bool writeAll(int fd, const char* data, size_t size, uint64_t offset)
         if (n <= 0)
             return false;
         data += n;
-        size -= size_t(n);
-        offset += uint64_t(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, void* out, size_t size, uint64_t offset)
-{
-    char* p = static_cast<char*>(out);
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, p, size, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
         size -= size_t(n);
         offset += uint64_t(n);
     }
@@ -252,7 +237,7 @@ DeviceModel::Next DeviceModel::flash(const std::string& partition, const Send& s
         return Next::Disconnect;
     const std::string target = partitionPath(partition);
     unsigned char magic[4] = {};
-    const bool sparse = readAll(m_downloadFd, magic, 4, 0) && fastboot::Sparse::hasMagic(magic);
+    const bool sparse = InputFile::readAt(m_downloadFd, 0, magic, 4) && fastboot::Sparse::hasMagic(magic);
     std::string why;
     if (sparse) {
         if (!applySparse(target, &why))
@@ -271,7 +256,9 @@ bool DeviceModel::applySparse(const std::string& target, std::string* why)
 {
     const int source = m_downloadFd;
     fastboot::Sparse::Layout layout;
-    const auto readAt = [source](uint64_t offset, void* out, size_t size) { return readAll(source, out, size, offset); };
+    const auto readAt = [source](uint64_t offset, void* out, size_t size) {
+        return InputFile::readAt(source, offset, out, size);
+    };
     if (!fastboot::Sparse::readLayout(readAt, m_downloaded, &layout, why))
         return false;
     const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -289,7 +276,7 @@ bool DeviceModel::applySparse(const std::string& target, std::string* why)
         if (s.kind == fastboot::Sparse::Segment::Kind::Raw) {
             for (uint64_t done = 0; ok && done < length; done += kCopyBlock) {
                 const size_t n = size_t(std::min<uint64_t>(kCopyBlock, length - done));
-                ok = readAll(source, buffer.data(), n, s.fileOffset + done) && writeAll(fd, buffer.data(), n, at + done);
+                ok = InputFile::readAt(source, s.fileOffset + done, buffer.data(), n) && writeAll(fd, buffer.data(), n, at + done);
             }
         } else if (s.kind == fastboot::Sparse::Segment::Kind::Fill) {
             for (size_t i = 0; i + 4 <= buffer.size(); i += 4)

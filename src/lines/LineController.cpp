@@ -111,7 +111,8 @@ bool LineController::RefusedWhileBusy()
 void LineController::StartLine(int line)
 {
     LineState& state = m_lines[size_t(line)];
-    if (!state.enabled)
+    // A running line keeps its offer until it ends.
+    if (!state.enabled || state.running)
         return;
     if (!m_reader || m_reader->directory().isEmpty()) {
         m_prompter.warn(Text("IDC_EXE_INFO_VERSIONPATHNULL"));

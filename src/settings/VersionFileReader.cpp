@@ -2,17 +2,6 @@
 
 #include <QFile>
 
-#include <sys/stat.h>
-
-namespace {
-
-constexpr std::int64_t nanoseconds(const struct timespec& t)
-{
-    return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-} // namespace
-
 VersionFileReader::VersionFileReader()
     : VersionFileReader(Timing{})
 {
@@ -125,12 +114,10 @@ void VersionFileReader::run()
 VersionFileReader::Pause VersionFileReader::runCycle(const QString& dir, std::uint64_t generation)
 {
     const QString path = versionFilePath(dir);
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+    const std::optional<FileStamp> stamp = FileStamp::of(QFile::encodeName(path).toStdString());
+    if (!stamp)
         return Pause::LookAgain; // not there yet
-    const FileStamp stamp{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::uint64_t(info.st_size),
-                          nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
-    if (m_haveFruitless && m_fruitlessGeneration == generation && m_fruitlessStamp == stamp)
+    if (m_haveFruitless && m_fruitlessGeneration == generation && m_fruitlessStamp == *stamp)
         return Pause::LookAgain;
 
     const VersionScanner::Result result = m_scanner.scan(path, &m_stopScan);
@@ -155,7 +142,7 @@ VersionFileReader::Pause VersionFileReader::runCycle(const QString& dir, std::ui
     const Pause how = storeResult(result, generation);
     m_haveFruitless = how == Pause::LookAgain;
     m_fruitlessGeneration = generation;
-    m_fruitlessStamp = stamp;
+    m_fruitlessStamp = *stamp;
     return how;
 }
 

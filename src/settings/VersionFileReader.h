@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileStamp.h"
 #include "settings/VersionScanner.h"
 
 #include <QByteArray>
@@ -66,13 +67,6 @@ private:
     enum class Pause { UntilChoice, LookAgain, AfterFailure };
 
     // What identifies one state of a file's content, as far as stat tells.
-    struct FileStamp
-    {
-        std::uint64_t device = 0, inode = 0, size = 0;
-        std::int64_t modified = 0, changed = 0; // nanoseconds
-        bool operator==(const FileStamp&) const = default;
-    };
-
     void run();
     Pause runCycle(const QString& dir, std::uint64_t generation);
     Pause storeResult(const VersionScanner::Result& result, std::uint64_t generation);

@@ -1,12 +1,10 @@
 #include "settings/VersionScan.h"
 
+#include "platform/InputFile.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -119,22 +117,6 @@ private:
     std::string* m_value = nullptr;
 };
 
-// Closes the descriptor on every way out of a scan.
-struct FileDescriptor
-{
-    int fd;
-    ~FileDescriptor() { if (fd >= 0) ::close(fd); }
-};
-
-std::ptrdiff_t readSome(int fd, char* into, std::ptrdiff_t size)
-{
-    for (;;) {
-        const ssize_t got = ::read(fd, into, size_t(size));
-        if (got >= 0 || errno != EINTR)
-            return std::ptrdiff_t(got);
-    }
-}
-
 } // namespace
 
 VersionScan::VersionScan(std::ptrdiff_t blockSize, std::ptrdiff_t valueLimit)
@@ -145,12 +127,12 @@ VersionScan::VersionScan(std::ptrdiff_t blockSize, std::ptrdiff_t valueLimit)
 VersionScan::Result VersionScan::scan(const std::string& path, const std::atomic_bool* stop) const
 {
     Result result;
-    const FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0) {
+    InputFile file(path);
+    if (!file.isOpen()) {
         result.outcome = Outcome::Unreadable;
         return result;
     }
-    ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    file.adviseSequential();
 
     // The carried bytes are moved in just before the block, so key and line
     // feed are seen as one run of bytes.
@@ -163,7 +145,7 @@ VersionScan::Result VersionScan::scan(const std::string& path, const std::atomic
             result.outcome = Outcome::Stopped;
             return result;
         }
-        const std::ptrdiff_t got = readSome(file.fd, block, m_blockSize);
+        const std::ptrdiff_t got = file.readSome(block, m_blockSize);
         if (got < 0) {
             result.outcome = Outcome::Unreadable;
             return result;

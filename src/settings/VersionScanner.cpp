@@ -2,23 +2,6 @@
 
 #include <QFile>
 
-namespace {
-
-VersionScanner::Outcome outcomeOf(VersionScan::Outcome outcome)
-{
-    switch (outcome) {
-    case VersionScan::Outcome::Stopped:
-        return VersionScanner::Outcome::Stopped;
-    case VersionScan::Outcome::Unreadable:
-        return VersionScanner::Outcome::Unreadable;
-    case VersionScan::Outcome::Complete:
-        break;
-    }
-    return VersionScanner::Outcome::Complete;
-}
-
-} // namespace
-
 VersionScanner::VersionScanner(qsizetype blockSize, qsizetype valueLimit)
     : m_scan(blockSize, valueLimit)
 {
@@ -28,7 +11,7 @@ VersionScanner::Result VersionScanner::scan(const QString& path, const std::atom
 {
     const VersionScan::Result found = m_scan.scan(QFile::encodeName(path).toStdString(), stop);
     Result result;
-    result.outcome = outcomeOf(found.outcome);
+    result.outcome = found.outcome;
     result.displayFound = found.displayFound;
     result.internalFound = found.internalFound;
     result.displayVersion = QByteArray::fromStdString(found.displayVersion);

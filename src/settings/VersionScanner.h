@@ -15,11 +15,7 @@ public:
     static constexpr qsizetype DefaultBlockSize = VersionScan::DefaultBlockSize;
     static constexpr qsizetype DefaultValueLimit = VersionScan::DefaultValueLimit;
 
-    enum class Outcome {
-        Complete,   // read to the end, or both keys found
-        Stopped,    // asked to stop between blocks
-        Unreadable, // could not be opened or a read failed
-    };
+    using Outcome = VersionScan::Outcome;
 
     struct Result
     {

@@ -1,7 +1,6 @@
 // The window with the real stand-in engine library loaded from the build.
-#include "WindowFixture.h"
+#include "EngineWindowFixture.h"
 
-#include "lines/EngineBinding.h"
 #include "records/RecordCipher.h"
 
 #include <QFile>
@@ -9,30 +8,14 @@
 
 using namespace MainWindowLayout;
 
-class EndToEnd : public WindowFixture
+class EndToEnd : public EngineWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        WindowFixture::SetUp();
-        ASSERT_TRUE(QFile::copy(QStringLiteral(STATION_BUILD_STATION_DIR "/engines/libSimEngine.so"),
-                                m_station.file(QStringLiteral("libPhoneFlashEngine.so"))));
-        EngineBinding::setLibraryName(m_station.file(QStringLiteral("libPhoneFlashEngine.so")));
-    }
-    void TearDown() override
-    {
-        WindowFixture::TearDown();
-        EngineBinding::setLibraryName(QString());
-    }
+    EndToEnd() : EngineWindowFixture("libSimEngine.so", 20000) {}
+
     bool openReal(const QByteArray& ports, const QString& package)
     {
-        writeConfig("[GET_DLL_Setting]\nPORTS=" + ports + "\nITEM_VERSIONFILE_PATH=" + package.toUtf8() + "\n");
-        MainDialog::Services services;
-        services.prompter = &m_prompter;
-        services.clock = &m_clock;
-        services.versionWait = std::chrono::seconds(20);
-        m_window = std::make_unique<MainDialog>(services);
-        return m_window->OnInitDialog();
+        return openWithConfig("[GET_DLL_Setting]\nPORTS=" + ports + "\nITEM_VERSIONFILE_PATH=" + package.toUtf8() + "\n");
     }
     void simbus(const QStringList& args)
     {
@@ -51,11 +34,6 @@ protected:
                            QStringLiteral("--display"), display, QStringLiteral("--internal"), internal}
                + extra);
     }
-    bool waitBadge(int line, const char* word, int timeoutMs = 20000)
-    {
-        return waitFor([&] { return badge(line) == QLatin1String(word); }, timeoutMs);
-    }
-    QString counts() const { return label(IdSuccessCounts)->text(); }
 };
 
 TEST_F(EndToEnd, PluggedDeviceIsOfferedAndPasses)

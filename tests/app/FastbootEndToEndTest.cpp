@@ -1,10 +1,9 @@
 // The window with the real fastboot engine library loaded from the build and
 // emulated fastboot devices on loopback ports.
-#include "WindowFixture.h"
+#include "EngineWindowFixture.h"
+#include "FastbootDevices.h"
 
-#include "DeviceModel.h"
 #include "TcpDeviceServer.h"
-#include "lines/EngineBinding.h"
 
 #include <QFile>
 
@@ -12,50 +11,24 @@
 
 using namespace MainWindowLayout;
 
-class FastbootEndToEnd : public WindowFixture
+class FastbootEndToEnd : public EngineWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        WindowFixture::SetUp();
-        ASSERT_TRUE(QFile::copy(QStringLiteral(STATION_BUILD_STATION_DIR "/engines/libFastbootEngine.so"),
-                                m_station.file(QStringLiteral("libPhoneFlashEngine.so"))));
-        EngineBinding::setLibraryName(m_station.file(QStringLiteral("libPhoneFlashEngine.so")));
-    }
+    FastbootEndToEnd() : EngineWindowFixture("libFastbootEngine.so", 30000) {}
+
     void TearDown() override
     {
-        WindowFixture::TearDown();
-        EngineBinding::setLibraryName(QString());
+        EngineWindowFixture::TearDown();
         for (auto& [port, device] : m_devices)
             device.server->stop();
     }
 
-    // A package of 1 MiB system image and a boot image, both whole blocks,
-    // so that the partitions equal them byte for byte.
-    QString makeFastbootPackage()
-    {
-        QByteArray system(1024 * 1024, '\0');
-        uint32_t x = 5;
-        for (qsizetype i = 0; i < system.size(); ++i) {
-            x = x * 1103515245u + 12345u;
-            system[i] = char(x >> 24);
-        }
-        const QByteArray lines = "\nro.build.display.id=ABC_DE_V2.3\nro.build.sw_internal_version=ABC_DE_INT_V2.3\n";
-        system.replace(500 * 1024, lines.size(), lines);
-        m_station.write(QStringLiteral("fbpkg/system.img"), system);
-        m_station.write(QStringLiteral("fbpkg/boot.img"), QByteArray(64 * 1024, '\x42'));
-        return m_station.file(QStringLiteral("fbpkg"));
-    }
+    QString makeFastbootPackage() { return FastbootDevices::makePackage(m_station, 5, 500 * 1024); }
 
     fbdevice::DeviceSettings settings(int port, const std::string& display = "ABC_DE_V1.0")
     {
-        fbdevice::DeviceSettings s;
+        fbdevice::DeviceSettings s = FastbootDevices::device(port, m_data.file(QStringLiteral("device-%1").arg(port)));
         s.display = display;
-        s.internal = "ABC_DE_INT_V1.0";
-        s.imei = QStringLiteral("3569380356438%1").arg(port, 2, 10, QLatin1Char('0')).toStdString();
-        s.maxDownload = 256 * 1024; // the system image goes in sparse pieces
-        s.awayMs = 300;
-        s.storageDir = QFile::encodeName(m_data.file(QStringLiteral("device-%1").arg(port))).toStdString();
         return s;
     }
 
@@ -74,25 +47,13 @@ protected:
                           + "\n[FASTBOOT_Engine]\n" + engineKeys;
         for (const auto& [port, device] : m_devices)
             text += "PORT." + QByteArray::number(port) + "=tcp:127.0.0.1:" + QByteArray::number(device.server->port()) + "\n";
-        writeConfig(text);
-        MainDialog::Services services;
-        services.prompter = &m_prompter;
-        services.clock = &m_clock;
-        services.versionWait = std::chrono::seconds(20);
-        m_window = std::make_unique<MainDialog>(services);
-        return m_window->OnInitDialog();
+        return openWithConfig(text);
     }
 
-    bool waitBadge(int line, const char* word, int timeoutMs = 30000)
-    {
-        return waitFor([&] { return badge(line) == QLatin1String(word); }, timeoutMs);
-    }
     QByteArray partition(int port, const char* name) const
     {
-        QFile f(QString::fromStdString(m_devices.at(port).model->partitionPath(name)));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return FastbootDevices::partition(*m_devices.at(port).model, name);
     }
-    QString counts() const { return label(IdSuccessCounts)->text(); }
 
     struct Device
     {

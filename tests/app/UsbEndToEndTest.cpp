@@ -1,11 +1,9 @@
 // The window with the real fastboot engine library loaded from the build and
 // emulated fastboot devices on an emulated USB hub.
-#include "WindowFixture.h"
+#include "EngineWindowFixture.h"
+#include "FastbootDevices.h"
 
 #include "UsbTestbed.h"
-
-#include "DeviceModel.h"
-#include "lines/EngineBinding.h"
 
 #include <QFile>
 
@@ -20,55 +18,33 @@ const char* const kSockets[8] = {"1-1.1", "1-1.2", "1-1.3", "1-1.4", "1-1.5", "1
 
 } // namespace
 
-class UsbEndToEnd : public WindowFixture
+class UsbEndToEnd : public EngineWindowFixture
 {
 protected:
+    UsbEndToEnd() : EngineWindowFixture("libFastbootEngine.so", 30000) {}
+
     void SetUp() override
     {
         std::string why;
         if (!UsbTestbed::available(&why))
             GTEST_SKIP() << why;
-        WindowFixture::SetUp();
         m_bed = std::make_unique<UsbTestbed>();
-        ASSERT_TRUE(QFile::copy(QStringLiteral(STATION_BUILD_STATION_DIR "/engines/libFastbootEngine.so"),
-                                m_station.file(QStringLiteral("libPhoneFlashEngine.so"))));
-        EngineBinding::setLibraryName(m_station.file(QStringLiteral("libPhoneFlashEngine.so")));
+        EngineWindowFixture::SetUp();
     }
     void TearDown() override
     {
         if (!m_bed)
             return;
-        WindowFixture::TearDown(); // the window and its engine before the emulated bus
-        EngineBinding::setLibraryName(QString());
+        EngineWindowFixture::TearDown(); // the window and its engine before the emulated bus
         m_bed.reset();
     }
 
-    // A 1 MiB system image and a boot image, both whole blocks, so that the
-    // partitions equal them byte for byte.
-    QString makeFastbootPackage()
-    {
-        QByteArray system(1024 * 1024, '\0');
-        uint32_t x = 7;
-        for (qsizetype i = 0; i < system.size(); ++i) {
-            x = x * 1103515245u + 12345u;
-            system[i] = char(x >> 24);
-        }
-        const QByteArray lines = "\nro.build.display.id=ABC_DE_V2.3\nro.build.sw_internal_version=ABC_DE_INT_V2.3\n";
-        system.replace(300 * 1024, lines.size(), lines);
-        m_station.write(QStringLiteral("fbpkg/system.img"), system);
-        m_station.write(QStringLiteral("fbpkg/boot.img"), QByteArray(64 * 1024, '\x42'));
-        return m_station.file(QStringLiteral("fbpkg"));
-    }
+    QString makeFastbootPackage() { return FastbootDevices::makePackage(m_station, 7, 300 * 1024); }
+
     fbdevice::DeviceModel& addDevice(int line, int delayMsPerMiB = 0)
     {
-        fbdevice::DeviceSettings s;
+        fbdevice::DeviceSettings s = FastbootDevices::device(line + 1, m_data.file(QStringLiteral("device-%1").arg(line)));
         s.delayMsPerMiB = delayMsPerMiB;
-        s.display = "ABC_DE_V1.0";
-        s.internal = "ABC_DE_INT_V1.0";
-        s.imei = QStringLiteral("3569380356438%1").arg(line + 1, 2, 10, QLatin1Char('0')).toStdString();
-        s.maxDownload = 256 * 1024; // the system image goes in sparse pieces
-        s.awayMs = 300;
-        s.storageDir = QFile::encodeName(m_data.file(QStringLiteral("device-%1").arg(line))).toStdString();
         auto& model = *m_models.emplace_back(std::make_unique<fbdevice::DeviceModel>(s));
         m_bed->plugModel(kSockets[line], model);
         return model;
@@ -80,24 +56,12 @@ protected:
                           + "\n[FASTBOOT_Engine]\nLEARN_PORTS=0\n";
         for (int line = 0; line < 8; ++line)
             text += "PORT." + QByteArray::number(line + 1) + "=usb:" + kSockets[line] + "\n";
-        writeConfig(text);
-        MainDialog::Services services;
-        services.prompter = &m_prompter;
-        services.clock = &m_clock;
-        services.versionWait = std::chrono::seconds(20);
-        m_window = std::make_unique<MainDialog>(services);
-        return m_window->OnInitDialog();
-    }
-    bool waitBadge(int line, const char* word, int timeoutMs = 30000)
-    {
-        return waitFor([&] { return badge(line) == QLatin1String(word); }, timeoutMs);
+        return openWithConfig(text);
     }
     static QByteArray partition(const fbdevice::DeviceModel& model, const char* name)
     {
-        QFile f(QString::fromStdString(model.partitionPath(name)));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return FastbootDevices::partition(model, name);
     }
-    QString counts() const { return label(IdSuccessCounts)->text(); }
 
     std::deque<std::unique_ptr<fbdevice::DeviceModel>> m_models; // outlive the bus's devices
     std::unique_ptr<UsbTestbed> m_bed;

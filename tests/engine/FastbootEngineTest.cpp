@@ -1,4 +1,5 @@
 // The built fastboot engine library against emulated devices in process.
+#include "engine/EngineChecks.h"
 #include "engine/FastbootStation.h"
 #include "engine/ScriptedFastbootServer.h"
 
@@ -15,31 +16,9 @@
 
 namespace {
 
-QByteArray readFile(const std::string& path)
-{
-    QFile f(QString::fromStdString(path));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-QByteArray readFile(const QString& path)
-{
-    return readFile(path.toStdString());
-}
-
-bool hasMessage(const RecordingHandler& h, int line, const std::string& part)
-{
-    const auto all = h.of('M', line);
-    return std::any_of(all.begin(), all.end(), [&](const auto& e) { return e.text.find(part) != std::string::npos; });
-}
-
-std::vector<int32_t> enumerate(FlashEngine* engine)
-{
-    std::vector<int32_t> ports(256, 0);
-    int32_t count = 256;
-    engine->EnumeratePorts(ports.data(), &count);
-    ports.resize(size_t(count));
-    return ports;
-}
+using EngineChecks::readFile;
+using EngineChecks::hasMessage;
+using EngineChecks::enumerate;
 
 class FastbootEngineTest : public ::testing::Test
 {

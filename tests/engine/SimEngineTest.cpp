@@ -1,3 +1,4 @@
+#include "engine/EngineChecks.h"
 #include "engine/EngineStation.h"
 #include "lines/EventSink.h"
 
@@ -16,11 +17,7 @@
 
 namespace {
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+using EngineChecks::readFile;
 
 std::vector<std::string> messages(const RecordingHandler& h, int line)
 {

@@ -1,5 +1,6 @@
 // The pieces an image is sent in, reassembled by an independent reader
 // (tests/engine/sparse_check.py), give the image back byte for byte.
+#include "FlashJob.h"
 #include "ImagePieces.h"
 #include "SparseImage.h"
 
@@ -151,3 +152,18 @@ TEST(SparseLayoutTest, BrokenHeadersAreRefusedWithAReason)
 }
 
 } // namespace
+
+// Progress of an image of several GiB: the share of its pieces sent, in
+// image bytes, must not wrap around.
+TEST(FlashProgressTest, ImageShareHoldsForImagesOfSeveralGiB)
+{
+    constexpr uint64_t GiB = 1ULL << 30;
+    const uint64_t image = 6 * GiB;
+    const uint64_t pieces = image + 24 * 1024; // headers of the pieces
+    EXPECT_EQ(fastboot::FlashJob::imageShare(0, pieces, image), 0u);
+    EXPECT_EQ(fastboot::FlashJob::imageShare(pieces, pieces, image), image);
+    const uint64_t half = fastboot::FlashJob::imageShare(pieces / 2, pieces, image);
+    EXPECT_LE(half, image / 2);
+    EXPECT_GE(half, image / 2 - 1);
+    EXPECT_EQ(fastboot::FlashJob::imageShare(3 * GiB, 0, image), 0u);
+}

@@ -251,6 +251,23 @@ TEST_F(LineControllerTest, StartAllStartsOnlyEnabledLinesAndRefusesWhileRunning)
     EXPECT_FALSE(m_lines->AnyLineBusy());
 }
 
+// A line keeps its offer while it runs; a second start of it must not run
+// a second download on the same port.
+TEST_F(LineControllerTest, ARunningLineIsNotStartedAgain)
+{
+    startReady(1);
+    Gate gate;
+    holdDownloads(gate);
+    m_lines->StartLine(0);
+    ASSERT_TRUE(waitFor([&] { return m_engine.downloads() == 1; }));
+    m_lines->StartLine(0);
+    EXPECT_EQ(m_lines->liveWorkers(), 1);
+    gate.open();
+    waitLineIdle(0);
+    EXPECT_EQ(m_engine.downloads(), 1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_PASS);
+}
+
 TEST_F(LineControllerTest, LineIsOfferedAgainOnlyAfterItsDeviceWasGone)
 {
     startReady();

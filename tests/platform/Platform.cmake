@@ -2,3 +2,4 @@ station_test(IniFileTest SOURCES ${CMAKE_CURRENT_LIST_DIR}/IniFileTest.cpp LIBS 
 station_test(AtomicFileTest SOURCES ${CMAKE_CURRENT_LIST_DIR}/AtomicFileTest.cpp LIBS station_platform)
 station_test(TextCodecTest SOURCES ${CMAKE_CURRENT_LIST_DIR}/TextCodecTest.cpp LIBS station_platform)
 station_test(PlatformServicesTest SOURCES ${CMAKE_CURRENT_LIST_DIR}/PlatformServicesTest.cpp LIBS station_platform)
+station_test(InputFileTest SOURCES ${CMAKE_CURRENT_LIST_DIR}/InputFileTest.cpp LIBS station_platform)

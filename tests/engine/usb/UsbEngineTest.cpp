@@ -3,6 +3,7 @@
 // permissions and a busy interface.
 #include "UsbTestbed.h"
 #include "UsbTransport.h"
+#include "engine/EngineChecks.h"
 #include "engine/FastbootStation.h"
 
 #include "FastbootResults.h"
@@ -26,26 +27,9 @@
 
 namespace {
 
-QByteArray readFile(const std::string& path)
-{
-    QFile f(QString::fromStdString(path));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-bool hasMessage(const RecordingHandler& h, int line, const std::string& part)
-{
-    const auto all = h.of('M', line);
-    return std::any_of(all.begin(), all.end(), [&](const auto& e) { return e.text.find(part) != std::string::npos; });
-}
-
-std::vector<int32_t> enumerate(FlashEngine* engine)
-{
-    std::vector<int32_t> ports(256, 0);
-    int32_t count = 256;
-    engine->EnumeratePorts(ports.data(), &count);
-    ports.resize(size_t(count));
-    return ports;
-}
+using EngineChecks::readFile;
+using EngineChecks::hasMessage;
+using EngineChecks::enumerate;
 
 // While it lives, the calling thread may not open the device node: the node
 // loses its permission bits, and the thread the capabilities that let root
