@@ -14,6 +14,14 @@ DemoDevices::Device fastboot(const std::string& socket, const std::string& displ
     return d;
 }
 
+DemoDevices::Device bootRom(const std::string& socket)
+{
+    DemoDevices::Device d;
+    d.socket = socket;
+    d.bootRom = true;
+    return d;
+}
+
 } // namespace
 
 std::vector<DemoDevices::Device> DemoDevices::plan(const std::string& folder)
@@ -22,15 +30,11 @@ std::vector<DemoDevices::Device> DemoDevices::plan(const std::string& folder)
         fastboot("1-1.1", "ABC_DE_V1.0", "ABC_DE_INT_V1.0", "356938035643809", 60),
         fastboot("1-1.2", "ABC_DE_V1.1", "ABC_DE_INT_V1.1", "356938035643817", 80),
         fastboot("1-1.3", "XYZ_V3.0", "XYZ_INT_V3.0", "356938035643825", 0),
-        fastboot("1-1.4", "ABC_DE_V1.0", "ABC_DE_INT_V1.0", "356938035643833", 40),
+        bootRom("1-1.4"),
         fastboot("1-1.5", "ABC_DE_V1.2", "ABC_DE_INT_V1.2", "356938035643841", 50),
     };
     devices[1].settings.maxDownload = 16 * 1024 * 1024; // system goes in sparse pieces
     devices[4].settings.failPartition = "system";
-    Device rom;
-    rom.socket = "1-1.6";
-    rom.bootRom = true;
-    devices.push_back(rom);
     for (size_t i = 0; i < devices.size(); ++i)
         devices[i].settings.storageDir = folder + "/device-" + std::to_string(i + 1);
     return devices;

@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
-// The USB demo's devices: an emulated hub with six devices in its first six
-// sockets, as an operator would plug them in to set a station up. Five are
-// fastboot devices like those of the TCP demo (one of another product line,
-// one whose flash of system fails); the sixth is a phone in a boot-ROM mode.
-// The partitions the devices receive land in <folder>/device-<n>/.
+// The USB demo's devices: an emulated hub with a device in each of its first
+// five sockets (one for each line the window shows), as an operator would
+// plug them in to set a station up. Four are fastboot devices like those of
+// the TCP demo (two to pass, one of another product line, one whose flash of
+// system fails); the one in socket 1-1.4 is a phone in a boot-ROM mode. The
+// partitions the devices receive land in <folder>/device-<n>/.
 class DemoDevices final
 {
 public:
