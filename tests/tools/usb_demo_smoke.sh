@@ -26,8 +26,10 @@ PORTS=1,2,3,4,5,0,0,0
 REBOOT=0
 INI
 
-out=$(XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run" "$usb_demo" "$station" --quit-when-ready)
+status=0
+out=$(XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run" "$usb_demo" "$station" --quit-when-ready) || status=$?
 echo "$out"
+[ "$status" = 0 ]
 grep -q '^usb-demo: all lines as expected$' <<<"$out"
 grep -q '^line 4: .*Device in ARM mode' <<<"$out"
 for n in 1 2 3 4 5; do
