@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 
 #include <cstdio>
 
@@ -41,6 +42,11 @@ ReadyWatch::ReadyWatch(std::vector<bool> bootRomLines, int timeLimitMs)
         std::printf("usb-demo: the lines did not all come up in time\n");
         if (MainDialog* window = toolWindow())
             printLines(*window);
+        // A box the tool opened during set-up says why.
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+                std::printf("message box: %s\n", qPrintable(box->text()));
+        }
         std::fflush(stdout);
         ProcessEnd::endProcess(1);
     });
