@@ -5,6 +5,8 @@
 #
 #   scripts/demo.sh            the stand-in engine and simbus devices
 #   scripts/demo.sh fastboot   the fastboot engine and emulated fastboot devices
+#   scripts/demo.sh usb        the fastboot engine and emulated USB fastboot
+#                              devices in the sockets of an emulated hub
 #   ... db                     also a private PostgreSQL server as the
 #                              station's record database
 set -euo pipefail
@@ -14,9 +16,9 @@ mode=sim
 with_db=0
 for arg in "$@"; do
   case "$arg" in
-    sim|fastboot) mode=$arg ;;
+    sim|fastboot|usb) mode=$arg ;;
     db) with_db=1 ;;
-    *) echo "usage: $0 [sim|fastboot] [db]" >&2; exit 2 ;;
+    *) echo "usage: $0 [sim|fastboot|usb] [db]" >&2; exit 2 ;;
   esac
 done
 
@@ -53,7 +55,37 @@ with open(sys.argv[1], "wb") as f:
 PY
 printf 'boot image for the demo\n' > "$package/boot.img"
 
-if [ "$mode" = fastboot ]; then
+# What runs the window: the station's own executable, or for USB the same
+# window inside a process that emulates the USB hub first.
+app=("$demo/VintrelStation")
+
+if [ "$mode" = usb ]; then
+  # usb-demo plugs five emulated devices into sockets 1-1.1 to 1-1.5 of a
+  # hub: four like the fastboot demo's (two to pass, one of another product
+  # line, one whose flash of system fails) and, in 1-1.4, one in a boot-ROM
+  # mode (ARM mode). No PORT keys: the engine learns each socket as the
+  # lowest free number and writes it to config.ini, and PORTS binds lines 1
+  # to 5 to those numbers, as an operator would in Port Config after
+  # plugging one device into each socket.
+  usb_demo="$root/build-demo/tools/usb-demo/usb-demo"
+  if [ ! -x "$usb_demo" ]; then
+    echo "usb-demo was not built (umockdev missing?)" >&2
+    exit 1
+  fi
+  cp "$demo/engines/libFastbootEngine.so" "$demo/libPhoneFlashEngine.so"
+  cat > "$demo/config.ini" <<INI
+[DLOption]
+LANG=2
+[GET_DLL_Setting]
+ITEM_VERSIONFILE_PATH=$package
+PORTS=1,2,3,4,5,0,0,0
+[FASTBOOT_Engine]
+REBOOT=0
+LEARN_PORTS=1
+INI
+  app=("$usb_demo" "$demo")
+  echo "Demo station: $demo (fastboot engine on emulated USB; partitions in $demo/usb-devices/device-N/)"
+elif [ "$mode" = fastboot ]; then
   # Five emulated fastboot devices on free loopback ports: one of another
   # product line (refused), one whose flash of system fails. The engine
   # does not reboot a flashed device (REBOOT=0): a device that leaves
@@ -141,18 +173,29 @@ if [ "$with_db" = 1 ]; then
   echo "Shift figures while it runs: $demo/tools/station-report --since 8h"
 fi
 
+# The sockets the engine learned, once the tool has ended.
+show_learned() {
+  if [ "$mode" = usb ]; then
+    echo "Sockets learned into $demo/config.ini:"
+    grep '^PORT\.' "$demo/config.ini" || echo "  (none)"
+  fi
+}
+
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-  "$demo/VintrelStation"
-  exit 0
+  status=0
+  "${app[@]}" || status=$?
+  show_learned
+  exit "$status"
 fi
 
 shot="$root/build-demo/demo-screenshot-$mode.png"
 echo "No display: starting under Xvfb"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "
-  '$demo/VintrelStation' &
+  ${app[*]@Q} &
   app=\$!
   sleep 4
   import -window root '$shot' || xwd -root -silent | convert xwd:- '$shot'
   kill \$app
 " || true
 echo "Screenshot of the window: $shot"
+show_learned

@@ -1,9 +1,6 @@
-# The fastboot engine's USB side. Tests that need emulated USB devices link
-# umockdev's preload library, so that sysfs, udev and the usbfs nodes of the
-# test process are the testbed's (the sanitizer runtimes, linked first by the
-# compiler, stay first in the library list). Without umockdev they skip.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(UMOCKDEV IMPORTED_TARGET umockdev-1.0)
+# The fastboot engine's USB side. Tests on emulated USB devices link the
+# testbed (engine/fbdevice/usb), which brings umockdev's preload library;
+# without umockdev they are not built.
 
 station_test(UsbLocationTest
   SOURCES usb/UsbLocationTest.cpp
@@ -12,16 +9,7 @@ station_test(UsbPortMapTest
   SOURCES usb/UsbPortMapTest.cpp
   LIBS fastboot_usb)
 
-if(UMOCKDEV_FOUND)
-  add_library(usb_testbed STATIC
-    usb/EmulatedUsbDevice.cpp usb/EmulatedUsbDevice.h
-    usb/ModelPacketDevice.h
-    usb/PacketDevice.h
-    usb/UsbTestbed.cpp usb/UsbTestbed.h)
-  target_link_libraries(usb_testbed PUBLIC PkgConfig::UMOCKDEV fbdevice_core station_common)
-  target_link_options(usb_testbed INTERFACE
-    "LINKER:--push-state,--no-as-needed" -lumockdev-preload "LINKER:--pop-state")
-
+if(TARGET usb_testbed)
   station_test(UsbBusTest
     SOURCES usb/UsbBusTest.cpp
     LIBS usb_testbed fastboot_usb

@@ -15,7 +15,7 @@
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 
-// An emulated USB tree for the tests, through umockdev: sysfs, udev and the
+// An emulated USB tree for the tests and the USB demo, through umockdev: sysfs, udev and the
 // usbfs device nodes of this process are the testbed's while it lives.
 //
 // The tree: bus 1 is a USB 2 root hub with a seven-port hub on its port 1

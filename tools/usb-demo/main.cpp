@@ -1,0 +1,75 @@
+// usb-demo: the station tool on emulated USB fastboot devices, for a demo
+// station without hardware.
+//
+//   usb-demo <station folder> [--quit-when-ready]
+//
+// Sets up an emulated USB hub (umockdev) with the demo's devices, then runs
+// the tool's window exactly as the station's executable does, with the
+// station folder given here (its config.ini, language files and
+// libPhoneFlashEngine.so). The partitions the devices receive land in
+// <station folder>/usb-devices/. With --quit-when-ready the tool closes once
+// every device's line shows it (for an automatic check), and the exit status
+// says whether they did.
+
+#include "DemoDevices.h"
+#include "ReadyWatch.h"
+
+#include "app/ToolApp.h"
+#include "lines/EngineBinding.h"
+#include "platform/StationPaths.h"
+#include "settings/LanguageText.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+int main(int argc, char** argv)
+{
+    const char* folder = nullptr;
+    bool quitWhenReady = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quit-when-ready") == 0)
+            quitWhenReady = true;
+        else if (!folder && argv[i][0] != '-')
+            folder = argv[i];
+    }
+    if (!folder) {
+        std::fprintf(stderr, "usage: usb-demo <station folder> [--quit-when-ready]\n");
+        return 2;
+    }
+    std::string why;
+    if (!UsbTestbed::available(&why)) {
+        std::fprintf(stderr, "usb-demo: %s\n", why.c_str());
+        return 1;
+    }
+    const QString station = QDir(QString::fromLocal8Bit(folder)).absolutePath();
+    StationPaths::overrideExecutableDir(station);
+    EngineBinding::setLibraryName(station + QStringLiteral("/libPhoneFlashEngine.so"));
+
+    // The bus and its devices first: the engine finds them plugged in when
+    // it starts. The tool's close ends the process, with them still up.
+    std::unique_ptr<DemoDevices> devices;
+    try {
+        devices = std::make_unique<DemoDevices>(QFile::encodeName(station + QStringLiteral("/usb-devices")).toStdString());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "usb-demo: %s\n", e.what());
+        return 1;
+    }
+
+    // From here on as the station's main(): the language before any window.
+    static const LanguageText text;
+    LanguageText::setInstance(&text);
+    ToolApp app(argc, argv);
+    std::unique_ptr<ReadyWatch> watch;
+    if (quitWhenReady) {
+        std::vector<bool> bootRomLines;
+        for (const DemoDevices::Device& d : devices->devices())
+            bootRomLines.push_back(d.bootRom);
+        watch = std::make_unique<ReadyWatch>(bootRomLines, 60000);
+    }
+    return app.InitInstance();
+}
