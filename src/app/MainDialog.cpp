@@ -8,7 +8,6 @@
 #include "platform/StationPaths.h"
 #include "platform/SystemLocale.h"
 #include "records/PassCounters.h"
-#include "records/RecordDbLink.h"
 #include "records/RecordStore.h"
 #include "settings/LanguageText.h"
 #include "settings/StationConfig.h"
@@ -16,7 +15,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -39,6 +37,8 @@ MainDialog::MainDialog(Services services)
     , m_recordPrompter(m_prompter)
     , m_clock(*m_services.clock)
     , m_icon(StationIcon::icon())
+    , m_keyFilter(this)
+    , m_recordDb(m_prompter, &m_callContext)
     , m_lines(*this, m_prompter, m_clock, &m_callContext)
 {
     if (!m_services.loadEngine)
@@ -55,17 +55,17 @@ MainDialog::MainDialog(Services services)
         QSysInfo::machineHostName(), SystemLocale::isSimplifiedChinaChinese());
     m_records->SeedWorkingCopy();
     m_lines.SetRecords(m_records.get());
-    qApp->installEventFilter(this);
+    qApp->installEventFilter(&m_keyFilter);
 }
 
 MainDialog::~MainDialog()
 {
     m_closing = true;
-    qApp->removeEventFilter(this);
+    qApp->removeEventFilter(&m_keyFilter);
     // Workers and the reader may wait on this window; let them finish.
     m_lines.Shutdown();
     m_versionReader.reset();
-    m_recordDb.reset();
+    m_recordDb.Stop();
 }
 
 void MainDialog::buildWindow()
@@ -294,22 +294,6 @@ void MainDialog::RequestClose()
     ProcessEnd::endProcess(0);
 }
 
-bool MainDialog::eventFilter(QObject* watched, QEvent* event)
-{
-    // The window is worked with the mouse only: keys bound for it or its
-    // controls are dropped. Alt combinations stay with the system.
-    auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget || (widget != this && !isAncestorOf(widget)))
-        return false;
-    const QEvent::Type type = event->type();
-    if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride)
-        return false;
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->modifiers() & Qt::AltModifier)
-        return false;
-    return true;
-}
-
 void MainDialog::StartVersionReader()
 {
     m_versionReader->setOpenFailureHandler([this] { ShowVersionFileError(); });
@@ -342,17 +326,5 @@ void MainDialog::ShowVersionFileError()
 // URL is set; without one nothing of this runs.
 void MainDialog::StartRecordDb()
 {
-    if (m_recordDbUrl.isEmpty())
-        return;
-    auto notify = [this](RecordDbLink::Problem problem, const QString& detail) {
-        // Shown after the handler that found the problem has returned: a
-        // line result must not wait for the operator.
-        const char* key = problem == RecordDbLink::Problem::Link ? "IDC_EXE_DB_LINKFAIL" : "IDC_EXE_DB_OUTBOXFAIL";
-        const QString text = Text(key) + QStringLiteral("\n\n") + detail;
-        QMetaObject::invokeMethod(&m_callContext, [this, text] { m_prompter.warn(text); }, Qt::QueuedConnection);
-    };
-    m_recordDb = std::make_unique<RecordDbLink>(m_recordDbUrl, RecordDbLink::defaultOutboxPath(StationPaths::dataDir()),
-                                                QSysInfo::machineHostName(), kVersionLabel, notify);
-    m_lines.SetRecordDb(m_recordDb.get());
-    m_recordDb->start();
+    m_lines.SetRecordDb(m_recordDb.Start(m_recordDbUrl, QSysInfo::machineHostName(), kVersionLabel));
 }

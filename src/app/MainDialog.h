@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/KeyFilter.h"
 #include "app/LineRowWidgets.h"
+#include "app/RecordDbPanel.h"
 #include "app/RecordPrompter.h"
 #include "lines/EngineBinding.h"
 #include "lines/LineController.h"
@@ -25,7 +27,6 @@ class QLabel;
 class QLineEdit;
 class QMenuBar;
 class QTimer;
-class RecordDbLink;
 class RecordStore;
 class VersionFileReader;
 
@@ -96,7 +97,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void reject() override {}
 
 private:
@@ -121,6 +121,7 @@ private:
     RecordPrompter m_recordPrompter;
     const Clock& m_clock;
     QIcon m_icon;
+    KeyFilter m_keyFilter;
     QString m_executableDir;
     QString m_countersFilePath;
     std::unique_ptr<SingleInstance> m_instance;
@@ -134,7 +135,7 @@ private:
     std::unique_ptr<RecordStore> m_records;
     // Declared before the lines, which use it until they are shut down.
     QByteArray m_recordDbUrl;
-    std::unique_ptr<RecordDbLink> m_recordDb;
+    RecordDbPanel m_recordDb;
     LineController m_lines;
     std::atomic<bool> m_closing{false};
 };

@@ -6,7 +6,6 @@
 #include "app/PortConfigDialog.h"
 #include "platform/Shell.h"
 #include "records/PassCounters.h"
-#include "records/RecordDbLink.h"
 #include "records/RecordStore.h"
 #include "settings/LanguageText.h"
 #include "settings/StationConfig.h"
@@ -106,15 +105,5 @@ void MainDialog::OnAbout()
 
 void MainDialog::OnDbStatus()
 {
-    if (!m_recordDb)
-        return;
-    const RecordDbLink::Status status = m_recordDb->status();
-    Prompter::Message box;
-    box.caption = QStringLiteral("Vintrel_Tool");
-    box.icon = Prompter::Icon::Information;
-    box.text = QStringLiteral("Server: %1\nLink: %2\nRecords waiting: %3\nLast error: %4")
-                   .arg(status.server, status.linkUp ? QStringLiteral("working") : QStringLiteral("not working"),
-                        status.waiting < 0 ? QStringLiteral("unknown") : QString::number(status.waiting),
-                        status.lastError.isEmpty() ? QStringLiteral("none") : status.lastError);
-    m_prompter.message(box);
+    m_recordDb.ShowStatus();
 }
