@@ -12,6 +12,7 @@ packages=(
   fastboot clang libclang-rt-14-dev
   libusb-1.0-0-dev umockdev libumockdev-dev
   libsqlite3-dev libpq-dev postgresql
+  libpugixml-dev
 )
 
 missing=()
