@@ -109,6 +109,8 @@ FirehoseTarget::Next FirehoseTarget::data(const ModuleSettings& settings, const 
         m_stopped = true;
         return Next::Stall;
     }
+    if (settings.dropAfter > 0 && m_dataBytes + size > settings.dropAfter)
+        return Next::Drop;
     if (size > m_payload)
         ++m_oversized;
     if (size > m_remaining) {

@@ -19,7 +19,7 @@ class FirehoseTarget final
 {
 public:
     using Send = std::function<bool(const std::string& bytes)>;
-    enum class Next { Continue, Stall, Reset };
+    enum class Next { Continue, Stall, Reset, Drop };
 
     Next receive(const ModuleSettings& settings, const char* data, size_t size, const Send& send);
 

@@ -36,6 +36,11 @@ IoStatus ModelLink::send(const void* data, size_t size, modem::Clock::time_point
         m_lastError = "the module stopped reading";
         return IoStatus::Timeout;
     }
+    if (next == ModuleModel::Next::Drop) {
+        m_closed = true;
+        m_lastError = "the module left the bus";
+        return IoStatus::Closed;
+    }
     if (next == ModuleModel::Next::Disconnect)
         m_closed = true;
     return IoStatus::Ok;

@@ -44,6 +44,11 @@ ModuleModel::Next ModuleModel::receive(const char* data, size_t size, const Send
         switch (m_firehose.receive(m_settings, data, size, send)) {
         case FirehoseTarget::Next::Continue: return Next::Continue;
         case FirehoseTarget::Next::Stall: return Next::Stall;
+        case FirehoseTarget::Next::Drop:
+            // Plugged in again, the chip starts from its boot ROM.
+            m_mode = Mode::Sahara;
+            m_sahara = SaharaTarget();
+            return Next::Drop;
         case FirehoseTarget::Next::Reset:
             ++m_resets;
             findRevision();

@@ -25,6 +25,7 @@ public:
         Continue,
         Stall,      // the module stops reading (a hung device)
         Disconnect, // the module leaves the bus after this packet
+        Drop,       // the module left the bus before taking this packet (pulled)
     };
 
     explicit ModuleModel(ModuleSettings settings);

@@ -29,6 +29,7 @@ struct ModuleSettings
     uint64_t maxPayload = 1024 * 1024; // the largest payload it supports
     std::string failLabel;         // a <program> of this label is refused
     uint64_t stopAfter = 0;        // stop reading after this many data bytes (0: never)
+    uint64_t dropAfter = 0;        // leave the bus after this many data bytes (0: never)
     uint64_t diskSectors = 1u << 20; // per physical partition, for NUM_DISK_SECTORS
     size_t packetSize = 512;       // the bulk endpoint's packet size, for zero-length packets
     std::string storageDir;        // physical partition N is written to lunN.img here

@@ -214,6 +214,17 @@ TEST(ModemFlashTest, FailuresSayWhy)
         EXPECT_LT(run.progress.back().first, p.package.totalBytes());
     }
     {
+        // The module is pulled in the middle of the modem image.
+        Package p;
+        modemdevice::ModuleSettings module = p.module();
+        module.dropAfter = 100 * 1024;
+        modemdevice::ModuleModel model(module);
+        const FlashRun run = flash(model, p.package);
+        EXPECT_FALSE(run.ok);
+        EXPECT_EQ(run.failure.kind, ModemFailure::Kind::ConnectionLost);
+        EXPECT_NE(run.failure.text.find("left the bus"), std::string::npos) << run.failure.text;
+    }
+    {
         // Storage of another kind than the module has.
         Package p;
         modemdevice::ModuleModel model(p.module());
