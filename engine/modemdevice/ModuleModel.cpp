@@ -1,7 +1,7 @@
 #include "ModuleModel.h"
 
 #include <fstream>
-#include <iterator>
+#include <vector>
 
 namespace modemdevice {
 
@@ -62,25 +62,35 @@ ModuleModel::Next ModuleModel::receive(const char* data, size_t size, const Send
 }
 
 // The revision a reset comes back with: the text after the marker in the
-// written storage, up to the end of its line.
+// written storage, up to the end of its line. Read in blocks that overlap by
+// the marker and the longest revision, so that none is cut by a block edge.
 void ModuleModel::findRevision()
 {
     if (m_settings.storageDir.empty() || m_settings.revisionMarker.empty())
         return;
+    constexpr size_t kMaxRevision = 64;
+    const std::string& marker = m_settings.revisionMarker;
+    const size_t overlap = marker.size() + kMaxRevision;
     for (uint32_t lun = 0; lun < 8; ++lun) {
         std::ifstream in(FirehoseTarget::lunPath(m_settings, lun), std::ios::binary);
-        if (!in)
-            continue;
-        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        const size_t at = bytes.find(m_settings.revisionMarker);
-        if (at == std::string::npos)
-            continue;
-        const size_t start = at + m_settings.revisionMarker.size();
-        size_t end = start;
-        while (end < bytes.size() && end - start < 64 && bytes[end] != '\n' && bytes[end] != '\r' && bytes[end] != '\0')
-            ++end;
-        m_revision = bytes.substr(start, end - start);
-        return;
+        std::string window;
+        std::vector<char> block(1024 * 1024);
+        while (in) {
+            in.read(block.data(), std::streamsize(block.size()));
+            window.append(block.data(), size_t(in.gcount()));
+            const size_t at = window.find(marker);
+            if (at != std::string::npos && (window.size() - at >= overlap || !in)) {
+                const size_t start = at + marker.size();
+                size_t end = start;
+                while (end < window.size() && end - start < kMaxRevision && window[end] != '\n'
+                       && window[end] != '\r' && window[end] != '\0')
+                    ++end;
+                m_revision = window.substr(start, end - start);
+                return;
+            }
+            if (at == std::string::npos && window.size() > overlap)
+                window.erase(0, window.size() - overlap);
+        }
     }
 }
 
