@@ -51,6 +51,44 @@ bool FirehoseTarget::evaluate(const std::string& text, uint64_t diskSectors, uin
     return true;
 }
 
+uint32_t FirehoseTarget::crc32(const char* data, size_t size)
+{
+    uint32_t crc = 0xffffffffu;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= uint8_t(data[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A number, NUM_DISK_SECTORS-N., or CRC32(<sector>,<bytes>) over what the
+// storage of the partition holds there.
+bool FirehoseTarget::patchValue(const ModuleSettings& settings, uint32_t partition, uint64_t sectorSize,
+                                const std::string& text, uint64_t* value) const
+{
+    const std::string prefix = "CRC32(";
+    if (text.rfind(prefix, 0) != 0 || text.back() != ')')
+        return evaluate(text, settings.diskSectors, value);
+    const std::string inner = text.substr(prefix.size(), text.size() - prefix.size() - 1);
+    const size_t comma = inner.find(',');
+    uint64_t sector = 0;
+    uint64_t bytes = 0;
+    if (comma == std::string::npos || !evaluate(inner.substr(0, comma), settings.diskSectors, &sector)
+        || !number(inner.substr(comma + 1), &bytes) || bytes > 1024 * 1024)
+        return false;
+    std::string data(size_t(bytes), '\0');
+    const int fd = ::open(lunPath(settings, partition).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const ssize_t got = ::pread(fd, data.data(), data.size(), off_t(sector * sectorSize));
+    ::close(fd);
+    if (got < 0)
+        return false;
+    *value = crc32(data.data(), data.size()); // bytes past the end of the file read as zeros
+    return true;
+}
+
 void FirehoseTarget::respond(const Send& send, bool ack, const std::string& log, const std::string& extra)
 {
     std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>";
@@ -220,7 +258,8 @@ void FirehoseTarget::patch(const ModuleSettings& settings, const pugi::xml_node&
     uint64_t start = 0;
     uint64_t value = 0;
     valid = valid && evaluate(node.attribute("start_sector").value(), settings.diskSectors, &start)
-        && evaluate(node.attribute("value").value(), settings.diskSectors, &value);
+        && partition <= 7 && sectorSize > 0
+        && patchValue(settings, uint32_t(partition), sectorSize, node.attribute("value").value(), &value);
     if (!valid || size == 0 || size > 8 || partition > 7 || std::string(node.attribute("filename").value()) != "DISK") {
         respond(send, false, "cannot apply patch");
         return;

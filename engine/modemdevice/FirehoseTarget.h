@@ -34,6 +34,8 @@ public:
     static std::string lunPath(const ModuleSettings& settings, uint32_t partition);
     // A start sector or patch value: digits or NUM_DISK_SECTORS-N.
     static bool evaluate(const std::string& text, uint64_t diskSectors, uint64_t* value);
+    // The CRC-32 that patch values of the form CRC32(sector,bytes) ask for.
+    static uint32_t crc32(const char* data, size_t size);
 
 private:
     Next command(const ModuleSettings& settings, const char* data, size_t size, const Send& send);
@@ -42,6 +44,8 @@ private:
     void program(const ModuleSettings& settings, const pugi::xml_node& node, const Send& send);
     void patch(const ModuleSettings& settings, const pugi::xml_node& node, const Send& send);
     void respond(const Send& send, bool ack, const std::string& log = {}, const std::string& extra = {});
+    bool patchValue(const ModuleSettings& settings, uint32_t partition, uint64_t sectorSize, const std::string& text,
+                    uint64_t* value) const;
     bool writeAt(const ModuleSettings& settings, uint32_t partition, uint64_t offset, const char* data, size_t size);
 
     bool m_configured = false;

@@ -61,7 +61,10 @@ struct Package
         dir.write("patch0.xml",
                   "<data><patch SECTOR_SIZE_IN_BYTES=\"512\" byte_offset=\"16\" filename=\"DISK\" "
                   "physical_partition_number=\"0\" size_in_bytes=\"8\" start_sector=\"1\" "
-                  "value=\"NUM_DISK_SECTORS-34.\" what=\"Update last partition\"/></data>");
+                  "value=\"NUM_DISK_SECTORS-34.\" what=\"Update last partition\"/>"
+                  "<patch SECTOR_SIZE_IN_BYTES=\"512\" byte_offset=\"0\" filename=\"DISK\" "
+                  "physical_partition_number=\"0\" size_in_bytes=\"4\" start_sector=\"2\" "
+                  "value=\"CRC32(40,1636)\" what=\"Checksum of boot\"/></data>");
         std::string why;
         EXPECT_TRUE(FlashPackage::load(str(dir.path()), {}, &package, &why)) << why;
     }
@@ -134,6 +137,13 @@ TEST(ModemFlashTest, WritesEveryRangeAndComesBackWithTheNewRevision)
     for (int i = 7; i >= 0; --i)
         value = value << 8 | uint8_t(patched[i]);
     EXPECT_EQ(value, 4096u - 34);
+    // The checksum patch: CRC-32 of the boot image as written.
+    const QByteArray crc = p.written(0, 2 * 512, 4);
+    const uint32_t expected = modemdevice::FirehoseTarget::crc32(p.boot.constData(), size_t(p.boot.size()));
+    EXPECT_EQ(uint32_t(uint8_t(crc[0])) | uint32_t(uint8_t(crc[1])) << 8 | uint32_t(uint8_t(crc[2])) << 16
+                  | uint32_t(uint8_t(crc[3])) << 24,
+              expected);
+    EXPECT_EQ(modemdevice::FirehoseTarget::crc32("123456789", 9), 0xcbf43926u); // the CRC-32 check value
 
     // Progress: from 0 to the plan's bytes, never backwards.
     ASSERT_FALSE(run.progress.empty());
