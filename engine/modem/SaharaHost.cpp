@@ -90,6 +90,8 @@ bool SaharaHost::executeClient(uint32_t clientCommand, std::string* data)
     data->assign(reply.dataLength, '\0');
     size_t got = 0;
     const IoStatus status = m_link.receive(data->data(), data->size(), &got, Clock::now() + m_timeout);
+    if (status == IoStatus::TooLarge)
+        return fail(ModemFailure::Kind::Protocol, "Sahara: more identity data than announced");
     if (status != IoStatus::Ok)
         return linkFailed(status, "reading the chip's identity");
     data->resize(got);
@@ -134,18 +136,27 @@ bool SaharaHost::serveRead(const SaharaPacket& request, const std::string& progr
 
 bool SaharaHost::sendProgrammer(const std::string& programmer, const Progress& progress)
 {
+    // Every packet has its deadline; these bound the whole exchange, so that
+    // a ROM restarting or reading the same bytes over and over ends too.
+    constexpr int kMaxHellos = 4;
+    const uint64_t maxServed = 4 * uint64_t(programmer.size()) + 65536;
     uint64_t served = 0;
+    int hellos = 0;
     for (;;) {
         SaharaPacket packet;
         if (!receive(&packet, "waiting for the boot ROM"))
             return false;
         switch (packet.command) {
         case SaharaPacket::Hello:
+            if (++hellos > kMaxHellos)
+                return fail(ModemFailure::Kind::Protocol, "Sahara: the boot ROM keeps starting over");
             if (!send(SaharaPacket::helloResponse(SaharaPacket::ImageTransferPending), "answering hello"))
                 return false;
             break;
         case SaharaPacket::ReadData:
         case SaharaPacket::ReadData64:
+            if (served + packet.size > maxServed)
+                return fail(ModemFailure::Kind::Protocol, "Sahara: the boot ROM keeps reading the programmer again");
             if (!serveRead(packet, programmer))
                 return false;
             served += packet.size;

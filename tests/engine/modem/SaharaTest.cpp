@@ -175,6 +175,25 @@ TEST(SaharaHostTest, RequestsBeyondTheProgrammerAndSilence)
     EXPECT_EQ(confused.failure().kind, ModemFailure::Kind::Protocol);
 }
 
+TEST(SaharaHostTest, EndlessRomIsCutOff)
+{
+    ScriptedLink restarting;
+    for (int i = 0; i < 10; ++i)
+        restarting.queue(SaharaPacket::hello(0));
+    SaharaHost host(restarting, std::chrono::milliseconds(10));
+    EXPECT_FALSE(host.sendProgrammer("x"));
+    EXPECT_EQ(host.failure().kind, ModemFailure::Kind::Protocol);
+
+    ScriptedLink rereading;
+    rereading.queue(SaharaPacket::hello(0));
+    for (int i = 0; i < 100; ++i)
+        rereading.queue(SaharaPacket::readData(13, 0, 1000));
+    SaharaHost again(rereading, std::chrono::milliseconds(10));
+    EXPECT_FALSE(again.sendProgrammer(std::string(1000, 'p')));
+    EXPECT_EQ(again.failure().kind, ModemFailure::Kind::Protocol);
+    EXPECT_LT(rereading.sent.size(), 100u);
+}
+
 TEST(SaharaHostTest, ZeroLengthPacketAfterWholePackets)
 {
     ScriptedLink link(512);
