@@ -151,11 +151,12 @@ std::string SaharaPacket::readData(uint32_t image, uint32_t offset, uint32_t len
 
 std::string SaharaPacket::readData64(uint64_t image, uint64_t offset, uint64_t length)
 {
-    std::string out = packet32(ReadData64, {});
+    std::string out;
+    put32(&out, ReadData64);
+    put32(&out, uint32_t(sizeOf(ReadData64)));
     put64(&out, image);
     put64(&out, offset);
     put64(&out, length);
-    out[4] = char(out.size());
     return out;
 }
 
