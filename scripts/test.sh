@@ -43,3 +43,13 @@ fuzz_work=$(mktemp -d)
 cp tests/engine/fuzz/corpus/* "$fuzz_work/"
 build-fuzz/tests/engine/fastboot_fuzz -max_total_time=30 -max_len=70000 "$fuzz_work"
 rm -rf "$fuzz_work"
+
+# --- modem protocol core: libFuzzer on Sahara packets, Firehose replies, rawprogram/patch files ---
+echo "== libFuzzer (clang): modem protocol core, 3 x 20 s =="
+CC=clang CXX=clang++ build build-fuzz modem_fuzz -DSTATION_FUZZ=ON -DSTATION_BENCHMARKS=OFF
+for f in sahara:corpus-sahara firehosereply:corpus-firehose flashxml:corpus-flashxml; do
+  fuzz_work=$(mktemp -d)
+  cp tests/engine/modem/fuzz/${f#*:}/* "$fuzz_work/"
+  build-fuzz/tests/engine/${f%%:*}fuzz -max_total_time=20 -max_len=8192 "$fuzz_work"
+  rm -rf "$fuzz_work"
+done
