@@ -91,6 +91,8 @@ public:
     Status status();
 
     RecordUploader& uploader() { return *m_uploader; }
+    // Runs inside each commit of this link's outbox; set before start().
+    void setBeforeOutboxCommitHook(std::function<void()> hook) { m_outbox.setBeforeCommitHook(std::move(hook)); }
     const QString& outboxPath() const { return m_outbox.path(); }
 
     // "<dataDir>record-outbox.db"

@@ -130,6 +130,15 @@ bool RecordOutbox::openFile()
     if (opened != SQLITE_OK)
         return fail("open");
     sqlite3_extended_result_codes(m_db, 1);
+    if (m_beforeCommit) {
+        sqlite3_commit_hook(
+            m_db,
+            [](void* self) {
+                static_cast<RecordOutbox*>(self)->m_beforeCommit();
+                return 0;
+            },
+            this);
+    }
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     for (const char* sql : kSetUp) {
         if (!exec(sql))

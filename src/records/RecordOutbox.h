@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 #include <sys/types.h>
@@ -85,6 +86,10 @@ public:
     // Puts every commit so far on the disk (a checkpoint of the log).
     bool syncToDisk();
 
+    // Runs inside every commit of this connection, before it is final; for
+    // tests that kill the process at that point. Set before open().
+    void setBeforeCommitHook(std::function<void()> hook) { m_beforeCommit = std::move(hook); }
+
     const QString& path() const { return m_path; }
     const QString& lastError() const { return m_lastError; }
     // True when the last failure came from a damaged file.
@@ -120,4 +125,5 @@ private:
     QString m_lastError;
     bool m_corrupt = false;
     QString m_movedAsideTo;
+    std::function<void()> m_beforeCommit;
 };
