@@ -68,8 +68,8 @@ QString RecordDbLink::defaultOutboxPath(const QString& dataDir)
 
 void RecordDbLink::start()
 {
-    if (ensureOutbox())
-        reconcile();
+    if (!ensureOutbox() || !reconcile())
+        reconcileLater();
     m_uploader->start();
 }
 
@@ -217,9 +217,9 @@ void RecordDbLink::addLineResult(const LineRecord& line, const LineFacts& facts)
 
 bool RecordDbLink::reconcile()
 {
+    m_reconcileDue = m_log != nullptr;
     if (!m_log)
         return true;
-    m_reconcileDue = true;
     if (!ensureOutbox())
         return false;
     const std::optional<qint64> mark = m_outbox.logCheckedTo();

@@ -50,7 +50,7 @@ station_test(RecordDbLogTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordDbLogTest.cpp
           ${CMAKE_CURRENT_LIST_DIR}/FullDiskVfs.cpp ${CMAKE_CURRENT_LIST_DIR}/FullDiskVfs.h
           ${CMAKE_CURRENT_LIST_DIR}/RecordTestFiles.h
-  LIBS station_recorddb station_app sqlite3)
+  LIBS station_recorddb station_app sqlite3 LABELS tsan)
 
 add_executable(records_db_crash_child ${CMAKE_CURRENT_LIST_DIR}/RecordDbCrashChild.cpp)
 target_link_libraries(records_db_crash_child PRIVATE station_recorddb station_common)
