@@ -35,8 +35,19 @@ void addFromUri(QList<QByteArray>* out, const QByteArray& conninfo)
         for (qsizetype at = rest.indexOf('@'); at >= 0; at = rest.indexOf('@', at + 1)) {
             const QByteArray userInfo = rest.left(at);
             const qsizetype colon = userInfo.indexOf(':');
-            if (colon >= 0)
-                addCandidate(out, userInfo.mid(colon + 1));
+            if (colon < 0)
+                continue;
+            const QByteArray password = userInfo.mid(colon + 1);
+            addCandidate(out, password);
+            // libpq ends the user part at the first "@" and the host at a
+            // "/", "?" or ":": the pieces of a password that holds one of
+            // these unencoded become host, port or database.
+            static const QRegularExpression separators(QStringLiteral("[@/?#:]"));
+            const QString text = QString::fromUtf8(password);
+            if (text.contains(separators)) {
+                for (const QString& piece : text.split(separators, Qt::SkipEmptyParts))
+                    addCandidate(out, piece.toUtf8());
+            }
         }
         const qsizetype query = rest.indexOf('?');
         if (query >= 0) {
@@ -99,11 +110,33 @@ QList<QByteArray> passwordsIn(const QByteArray& conninfo)
     return out;
 }
 
-QString hidePasswords(const QString& text, const QByteArray& conninfo, bool allQuoted)
+namespace {
+
+bool overlaps(const QString& part, const QList<QString>& secrets)
+{
+    return std::any_of(secrets.begin(), secrets.end(), [&](const QString& s) {
+        return part.contains(s) || (!part.isEmpty() && s.contains(part));
+    });
+}
+
+QList<QString> secretsOf(const QByteArray& conninfo)
 {
     QList<QString> secrets;
     for (const QByteArray& p : passwordsIn(conninfo))
         secrets << QString::fromUtf8(p);
+    return secrets;
+}
+
+} // namespace
+
+QString hidePart(const QString& part, const QByteArray& conninfo)
+{
+    return overlaps(part, secretsOf(conninfo)) ? QStringLiteral("…") : part;
+}
+
+QString hidePasswords(const QString& text, const QByteArray& conninfo, bool allQuoted)
+{
+    const QList<QString> secrets = secretsOf(conninfo);
     if (secrets.isEmpty() && !allQuoted)
         return text;
 
@@ -115,9 +148,7 @@ QString hidePasswords(const QString& text, const QByteArray& conninfo, bool allQ
     for (auto it = quoted.globalMatch(text); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
         const QString inside = m.captured(1);
-        const bool secret = allQuoted || std::any_of(secrets.begin(), secrets.end(), [&](const QString& s) {
-            return inside.contains(s) || (!inside.isEmpty() && s.contains(inside));
-        });
+        const bool secret = allQuoted || overlaps(inside, secrets);
         out += text.mid(from, m.capturedStart() - from);
         out += secret ? QStringLiteral("\"…\"") : m.captured(0);
         from = m.capturedEnd();

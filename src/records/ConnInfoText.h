@@ -24,4 +24,8 @@ QList<QByteArray> passwordsIn(const QByteArray& conninfo);
 // quote it).
 QString hidePasswords(const QString& text, const QByteArray& conninfo, bool allQuoted = false);
 
+// part itself, or "…" when it overlaps a password of conninfo: for the
+// host, user and database that libpq read from a malformed URL.
+QString hidePart(const QString& part, const QByteArray& conninfo);
+
 } // namespace ConnInfoText

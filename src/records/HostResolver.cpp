@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -68,13 +69,19 @@ HostResolver::Outcome HostResolver::resolve(const std::string& host, std::chrono
 {
     auto pending = std::make_shared<Pending>();
     // The helper holds its own copies: it may outlive this call and its caller.
-    std::thread([pending, lookup = m_lookup, host] {
-        Answer found = lookup(host);
-        const std::lock_guard lock(pending->mutex);
-        pending->answer = std::move(found);
-        pending->finished = true;
-        pending->done.notify_all();
-    }).detach();
+    try {
+        std::thread([pending, lookup = m_lookup, host] {
+            Answer found = lookup(host);
+            const std::lock_guard lock(pending->mutex);
+            pending->answer = std::move(found);
+            pending->finished = true;
+            pending->done.notify_all();
+        }).detach();
+    } catch (const std::system_error& e) {
+        answer->addresses.clear();
+        answer->error = std::string("cannot start the name lookup: ") + e.what();
+        return Outcome::Failed;
+    }
 
     std::unique_lock lock(pending->mutex);
     for (;;) {

@@ -186,8 +186,7 @@ bool PgConnection::connect(const QByteArray& conninfo, std::chrono::milliseconds
     valueArray.push_back(nullptr);
     m_conn = PQconnectStartParams(keyArray.data(), valueArray.data(), 1);
     if (!m_conn || PQstatus(m_conn) == CONNECTION_BAD) {
-        // Nothing has been sent yet: a complaint about the text itself.
-        setError(m_conn ? trimmed(PQerrorMessage(m_conn)) : QStringLiteral("out of memory"), true);
+        setErrorFromConnection();
         close();
         return false;
     }
@@ -333,7 +332,8 @@ QString PgConnection::describeServer(const QByteArray& conninfo)
     for (PQconninfoOption* o = options; o->keyword; ++o) {
         if (!o->val)
             continue;
-        const QString value = QString::fromUtf8(o->val);
+        // A malformed URL can put its password where a host or user belongs.
+        const QString value = ConnInfoText::hidePart(QString::fromUtf8(o->val), conninfo);
         if (!std::strcmp(o->keyword, "host") || (!std::strcmp(o->keyword, "hostaddr") && host.isEmpty()))
             host = value;
         else if (!std::strcmp(o->keyword, "port"))
@@ -351,6 +351,5 @@ QString PgConnection::describeServer(const QByteArray& conninfo)
         text = user + QLatin1Char('@') + text;
     if (!database.isEmpty())
         text += QLatin1Char('/') + database;
-    // A malformed URL can put its password where a host or user belongs.
     return ConnInfoText::hidePasswords(text, conninfo);
 }

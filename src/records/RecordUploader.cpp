@@ -40,7 +40,7 @@ RecordUploader::RecordUploader(QString outboxPath, QByteArray conninfo, Options 
     , m_conninfo(std::move(conninfo))
     , m_options(std::move(options))
     , m_report(std::move(report))
-    , m_retry(options.firstRetry)
+    , m_retry(m_options.firstRetry)
 {
 }
 

@@ -298,6 +298,13 @@ TEST_F(StationReportRun, NoPasswordReachesStderrInAnyUrlForm)
         EXPECT_FALSE(QString::fromUtf8(m_err).contains(password)) << url.toStdString() << ": " << m_err.constData();
         EXPECT_FALSE(PgConnection::describeServer(url.toUtf8()).contains(password)) << url.toStdString();
     }
+    // libpq ends the user part at the first "@": the password's rest would
+    // be the host.
+    EXPECT_EQ(run({QStringLiteral("--url"), QStringLiteral("postgresql://station:p@ssw0rd@%2Fnonexistent/production")}),
+              1);
+    EXPECT_FALSE(m_err.contains("ssw0rd")) << m_err.constData();
+    EXPECT_EQ(run({QStringLiteral("--url"), QStringLiteral("postgresql://station:pa/ssw0rd@db/production")}), 1);
+    EXPECT_FALSE(m_err.contains("ssw0rd")) << m_err.constData();
 }
 
 } // namespace
