@@ -222,7 +222,11 @@ bool RecordDbLink::reconcile()
         return true;
     if (!ensureOutbox())
         return false;
-    const std::optional<qint64> mark = m_outbox.logCheckedTo();
+    std::optional<qint64> mark;
+    if (!m_outbox.readLogMark(&mark)) {
+        outboxFailed(m_outbox.lastError());
+        return false;
+    }
     if (!mark) {
         // A new outbox starts with the log as it is now; older records were
         // never meant for the database or went with an outbox now lost.
@@ -232,6 +236,12 @@ bool RecordDbLink::reconcile()
                 outboxFailed(m_outbox.lastError());
             return false;
         }
+        m_reconcileDue = false;
+        return true;
+    }
+    // The usual start: the log ends where the outbox's mark is, and need
+    // not be decrypted.
+    if (*mark == m_log->LogSize()) {
         m_reconcileDue = false;
         return true;
     }

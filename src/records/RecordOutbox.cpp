@@ -466,16 +466,21 @@ qint64 RecordOutbox::rejectedCount()
 
 std::optional<qint64> RecordOutbox::logCheckedTo()
 {
-    if (!m_db)
-        return std::nullopt;
     std::optional<qint64> mark;
+    readLogMark(&mark);
+    return mark;
+}
+
+bool RecordOutbox::readLogMark(std::optional<qint64>* mark)
+{
+    mark->reset();
+    if (!m_db)
+        return false;
     const int stepped = sqlite3_step(m_readMark);
     if (stepped == SQLITE_ROW)
-        mark = sqlite3_column_int64(m_readMark, 0);
-    else if (stepped != SQLITE_DONE)
-        fail("log mark");
+        *mark = sqlite3_column_int64(m_readMark, 0);
     sqlite3_reset(m_readMark);
-    return mark;
+    return stepped == SQLITE_ROW || stepped == SQLITE_DONE || fail("log mark");
 }
 
 bool RecordOutbox::writeMark(qint64 checkedTo)

@@ -80,6 +80,8 @@ public:
     // How far the plain record log is known to be in the outbox, in bytes;
     // nothing for an outbox that has never been matched against the log.
     std::optional<qint64> logCheckedTo();
+    // The same, false when the outbox cannot be read.
+    bool readLogMark(std::optional<qint64>* mark);
     bool setLogCheckedTo(qint64 checkedTo);
     // Records taken from the log, and the new mark, in one commit.
     bool addFromLog(const QList<OutboxRecord>& records, qint64 checkedTo);
