@@ -205,7 +205,7 @@ void RecordDbLink::addLineResult(const LineRecord& line, const LineFacts& facts)
     // The usual case: the line follows what the outbox already has, and the
     // mark moves on in the same commit.
     if (!m_reconcileDue && ensureOutbox() && m_outbox.logCheckedTo() == appended.offset) {
-        if (!store({r}, appended.offset + appended.line.size() + 2))
+        if (!store({r}, appended.end))
             reconcileLater();
         return;
     }

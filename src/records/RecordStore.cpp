@@ -210,7 +210,7 @@ bool RecordStore::appendFull(const QByteArray& line)
 
 void RecordStore::noteAppended(qint64 offset, const QByteArray& line)
 {
-    m_lastAppended = {offset, line.endsWith("\r\n") ? line.chopped(2) : line};
+    m_lastAppended = {offset, offset + line.size(), line.endsWith("\r\n") ? line.chopped(2) : line};
 }
 
 qint64 RecordStore::LogSize() const

@@ -59,10 +59,12 @@ public:
     void RemoveStaleTemporaries() const;
 
     // Where the last AppendRecord that succeeded put its line in the plain
-    // log (byte offset) and the line without its line end.
+    // log (byte offsets of its start and of its end, line end included) and
+    // the line without its line end.
     struct Appended
     {
         qint64 offset = -1;
+        qint64 end = -1;
         QByteArray line;
     };
     const Appended& lastAppended() const { return m_lastAppended; }
