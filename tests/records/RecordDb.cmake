@@ -3,7 +3,7 @@
 # missing).
 station_test(RecordOutboxTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordOutboxTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordDbTestSupport.h
-  LIBS station_recorddb)
+  LIBS station_recorddb sqlite3)
 
 add_library(station_test_pg STATIC
   ${CMAKE_CURRENT_LIST_DIR}/PgTestServer.cpp ${CMAKE_CURRENT_LIST_DIR}/PgTestServer.h)
