@@ -326,5 +326,5 @@ void MainDialog::ShowVersionFileError()
 // URL is set; without one nothing of this runs.
 void MainDialog::StartRecordDb()
 {
-    m_lines.SetRecordDb(m_recordDb.Start(m_recordDbUrl, QSysInfo::machineHostName(), kVersionLabel));
+    m_lines.SetRecordDb(m_recordDb.Start(m_recordDbUrl, QSysInfo::machineHostName(), kVersionLabel, m_records.get()));
 }

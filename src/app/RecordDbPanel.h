@@ -8,6 +8,7 @@
 class Prompter;
 class QObject;
 class RecordDbLink;
+class RecordStore;
 
 // The window's side of the record database: starts the outbox and the
 // upload when config.ini names a database, tells the operator of link and
@@ -21,8 +22,10 @@ public:
     RecordDbPanel(const RecordDbPanel&) = delete;
     RecordDbPanel& operator=(const RecordDbPanel&) = delete;
 
-    // Nothing happens without a URL; otherwise the link, already started.
-    RecordDbLink* Start(const QByteArray& url, const QString& station, const QString& versionLabel);
+    // Nothing happens without a URL; otherwise the link, already started,
+    // queueing the lines of log.
+    RecordDbLink* Start(const QByteArray& url, const QString& station, const QString& versionLabel,
+                        RecordStore* log);
     void ShowStatus();
     // Ends the upload thread.
     void Stop();

@@ -1,10 +1,12 @@
 #include "records/PgConnection.h"
 
 #include "platform/SocketWait.h"
+#include "records/ConnInfoText.h"
 
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -25,8 +27,9 @@ void PgConnection::ResultFree::operator()(pg_result* result) const
     PQclear(result);
 }
 
-PgConnection::PgConnection(std::function<bool()> stopRequested)
+PgConnection::PgConnection(std::function<bool()> stopRequested, HostResolver::Lookup lookup)
     : m_stopRequested(std::move(stopRequested))
+    , m_resolver(std::move(lookup))
 {
 }
 
@@ -43,22 +46,145 @@ void PgConnection::close()
     }
 }
 
+void PgConnection::setError(const QString& error, bool allQuoted)
+{
+    m_error = ConnInfoText::hidePasswords(error, m_conninfo, allQuoted);
+}
+
 void PgConnection::setErrorFromConnection()
 {
-    m_error = m_conn ? trimmed(PQerrorMessage(m_conn)) : QStringLiteral("out of memory");
+    setError(m_conn ? trimmed(PQerrorMessage(m_conn)) : QStringLiteral("out of memory"));
     if (m_error.isEmpty())
         m_error = QStringLiteral("connection failed");
+}
+
+namespace {
+
+// The value of keyword in parsed options, else of the environment variable
+// that libpq would use.
+QByteArray optionOrEnvironment(PQconninfoOption* options, const char* keyword, const char* variable)
+{
+    for (PQconninfoOption* o = options; o && o->keyword; ++o) {
+        if (!std::strcmp(o->keyword, keyword) && o->val)
+            return QByteArray(o->val);
+    }
+    return QByteArray(std::getenv(variable));
+}
+
+bool isSocketPath(const QByteArray& host)
+{
+    return host.startsWith('/') || host.startsWith('@');
+}
+
+} // namespace
+
+bool PgConnection::resolveHosts(const QByteArray& conninfo, Clock::time_point deadline, QList<QByteArray>* keys,
+                                QList<QByteArray>* values)
+{
+    PQconninfoOption* options = nullptr;
+    if (ConnInfoText::isConnInfo(conninfo)) {
+        char* error = nullptr;
+        options = PQconninfoParse(conninfo.constData(), &error);
+        if (!options) {
+            // libpq quotes what it could not read, which may be the password.
+            setError(QStringLiteral("the connection text cannot be read: %1")
+                         .arg(error ? trimmed(error) : QStringLiteral("out of memory")),
+                     true);
+            PQfreemem(error);
+            return false;
+        }
+    }
+    const QByteArray hostList = optionOrEnvironment(options, "host", "PGHOST");
+    const QByteArray addressList = optionOrEnvironment(options, "hostaddr", "PGHOSTADDR");
+    const QByteArray portList = optionOrEnvironment(options, "port", "PGPORT");
+    const QByteArray service = optionOrEnvironment(options, "service", "PGSERVICE");
+    PQconninfoFree(options);
+    // Given addresses, sockets and service files are libpq's to handle.
+    if (hostList.isEmpty() || !addressList.isEmpty() || !service.isEmpty())
+        return true;
+
+    const QList<QByteArray> hosts = hostList.split(',');
+    const QList<QByteArray> ports = portList.split(',');
+    const bool portPerHost = ports.size() == hosts.size() && hosts.size() > 1;
+    QList<QByteArray> newHosts, newAddresses, newPorts;
+    bool anyName = false;
+    QString lastFailure;
+    for (qsizetype i = 0; i < hosts.size(); ++i) {
+        const QByteArray& host = hosts[i];
+        const std::string name = host.toStdString();
+        QList<QByteArray> addresses;
+        if (host.isEmpty() || isSocketPath(host)) {
+            addresses << QByteArray();
+        } else if (HostResolver::isNumeric(name)) {
+            addresses << host;
+        } else {
+            anyName = true;
+            HostResolver::Answer answer;
+            switch (m_resolver.resolve(name, deadline, m_stopRequested, &answer)) {
+            case HostResolver::Outcome::Resolved:
+                for (const std::string& a : answer.addresses)
+                    addresses << QByteArray::fromStdString(a);
+                break;
+            case HostResolver::Outcome::Failed:
+                lastFailure = QStringLiteral("could not translate host name \"%1\" to address: %2")
+                                  .arg(QString::fromUtf8(host), QString::fromStdString(answer.error));
+                break;
+            case HostResolver::Outcome::TimedOut:
+                setError(QStringLiteral("the name lookup of \"%1\" did not finish in time")
+                             .arg(QString::fromUtf8(host)));
+                return false;
+            case HostResolver::Outcome::Stopped:
+                m_error = QStringLiteral("stopped");
+                return false;
+            }
+        }
+        // One entry per address, so that libpq still tries each in turn.
+        for (const QByteArray& address : addresses) {
+            newHosts << host;
+            newAddresses << address;
+            if (portPerHost)
+                newPorts << ports[i];
+        }
+    }
+    if (!anyName)
+        return true;
+    if (newHosts.isEmpty()) {
+        setError(lastFailure);
+        return false;
+    }
+    *keys << "host" << "hostaddr";
+    *values << newHosts.join(',') << newAddresses.join(',');
+    if (portPerHost) {
+        *keys << "port";
+        *values << newPorts.join(',');
+    }
+    return true;
 }
 
 bool PgConnection::connect(const QByteArray& conninfo, std::chrono::milliseconds timeout)
 {
     close();
+    m_conninfo = conninfo;
+    m_error.clear();
     const auto deadline = Clock::now() + timeout;
-    // The first dbname is expanded as the whole connection text; the name
-    // that follows marks the station's sessions on the server.
-    const char* keys[] = {"dbname", "application_name", nullptr};
-    const char* values[] = {conninfo.constData(), "vintrel-station", nullptr};
-    m_conn = PQconnectStartParams(keys, values, 1);
+    // The first dbname is expanded as the whole connection text; what
+    // follows it overrides that: the looked-up addresses, the encoding that
+    // the station's texts are in, and the name that marks the station's
+    // sessions on the server.
+    QList<QByteArray> keys{"dbname"};
+    QList<QByteArray> values{conninfo};
+    if (!resolveHosts(conninfo, deadline, &keys, &values))
+        return false;
+    keys << "client_encoding" << "application_name";
+    values << "UTF8" << "vintrel-station";
+    std::vector<const char*> keyArray, valueArray;
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        keyArray.push_back(keys[i].constData());
+        valueArray.push_back(values[i].constData());
+    }
+    keyArray.push_back(nullptr);
+    valueArray.push_back(nullptr);
+    m_conn = PQconnectStartParams(keyArray.data(), valueArray.data(), 1);
     if (!m_conn || PQstatus(m_conn) == CONNECTION_BAD) {
         setErrorFromConnection();
         close();
@@ -181,13 +307,13 @@ PgConnection::Result PgConnection::exec(const QByteArray& sql, const QList<QByte
         }
     }
     if (PQstatus(m_conn) == CONNECTION_BAD) {
-        m_error = failure.isEmpty() ? trimmed(PQerrorMessage(m_conn)) : failure;
+        setError(failure.isEmpty() ? trimmed(PQerrorMessage(m_conn)) : failure);
         m_sqlState.clear();
         close();
         return nullptr;
     }
     if (!failure.isEmpty()) {
-        m_error = failure;
+        setError(failure);
         return nullptr;
     }
     return last;
@@ -198,15 +324,16 @@ QString PgConnection::describeServer(const QByteArray& conninfo)
     char* error = nullptr;
     PQconninfoOption* options = PQconninfoParse(conninfo.constData(), &error);
     if (!options) {
-        const QString text = error ? trimmed(error) : QStringLiteral("invalid connection text");
+        // Why is for the error; libpq's text may quote the password.
         PQfreemem(error);
-        return text;
+        return QStringLiteral("(a connection text that cannot be read)");
     }
     QString host, port, database, user;
     for (PQconninfoOption* o = options; o->keyword; ++o) {
         if (!o->val)
             continue;
-        const QString value = QString::fromUtf8(o->val);
+        // A malformed URL can put its password where a host or user belongs.
+        const QString value = ConnInfoText::hidePart(QString::fromUtf8(o->val), conninfo);
         if (!std::strcmp(o->keyword, "host") || (!std::strcmp(o->keyword, "hostaddr") && host.isEmpty()))
             host = value;
         else if (!std::strcmp(o->keyword, "port"))
@@ -224,5 +351,5 @@ QString PgConnection::describeServer(const QByteArray& conninfo)
         text = user + QLatin1Char('@') + text;
     if (!database.isEmpty())
         text += QLatin1Char('/') + database;
-    return text;
+    return ConnInfoText::hidePasswords(text, conninfo);
 }

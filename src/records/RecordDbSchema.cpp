@@ -79,14 +79,15 @@ int storedVersion(PgConnection& conn, std::chrono::milliseconds timeout, bool* o
     return QByteArray(PQgetvalue(version.get(), 0, 0)).toInt();
 }
 
-bool migrate(PgConnection& conn, std::chrono::milliseconds timeout)
+bool migrate(PgConnection& conn, std::chrono::milliseconds timeout, int* found)
 {
     if (!conn.exec("SELECT pg_advisory_xact_lock(" + QByteArray::number(kMigrationLock) + ")", timeout)
         || !conn.exec("CREATE TABLE IF NOT EXISTS station_schema (version integer NOT NULL)", timeout))
         return false;
     bool ok = false;
     const int from = storedVersion(conn, timeout, &ok);
-    if (!ok)
+    *found = from;
+    if (!ok || from > kVersion)
         return false;
     for (int version = from + 1; version <= kVersion; ++version) {
         for (const char* sql : kSteps[size_t(version - 1)]) {
@@ -102,20 +103,40 @@ bool migrate(PgConnection& conn, std::chrono::milliseconds timeout)
 
 } // namespace
 
-bool Ensure(PgConnection& conn, std::chrono::milliseconds timeout)
+bool Ensure(PgConnection& conn, std::chrono::milliseconds timeout, int* newerVersion)
 {
+    if (newerVersion)
+        *newerVersion = 0;
     // Stations without the right to create tables work with a database that
-    // is already up to date.
+    // is already up to date. A newer schema may hold columns this station
+    // cannot fill: nothing is inserted there.
     bool ok = false;
-    if (storedVersion(conn, timeout, &ok) >= kVersion && ok)
+    const int stored = storedVersion(conn, timeout, &ok);
+    if (ok && stored > kVersion) {
+        if (newerVersion)
+            *newerVersion = stored;
+        return false;
+    }
+    if (ok && stored == kVersion)
         return true;
     if (!ok || !conn.exec("BEGIN", timeout))
         return false;
-    if (migrate(conn, timeout) && conn.exec("COMMIT", timeout))
+    int migrated = 0;
+    if (migrate(conn, timeout, &migrated) && conn.exec("COMMIT", timeout))
         return true;
+    // Another station may have brought it past this one's version meanwhile.
+    if (migrated > kVersion && newerVersion)
+        *newerVersion = migrated;
     // Closing makes the server roll back, and error() keeps the reason.
     conn.close();
     return false;
+}
+
+int StoredVersion(PgConnection& conn, std::chrono::milliseconds timeout)
+{
+    bool ok = false;
+    const int version = storedVersion(conn, timeout, &ok);
+    return ok ? version : -1;
 }
 
 QByteArray InsertStatement(int rows)

@@ -19,8 +19,13 @@ namespace RecordDbSchema {
 
 constexpr int kVersion = 1;
 
-// Creates or migrates the schema when needed. False: see conn.error().
-bool Ensure(PgConnection& conn, std::chrono::milliseconds timeout);
+// Creates or migrates the schema when needed. False: see conn.error(),
+// unless the database's schema is newer than this station's, which is
+// left alone and reported in newerVersion (0 otherwise).
+bool Ensure(PgConnection& conn, std::chrono::milliseconds timeout, int* newerVersion = nullptr);
+
+// The database's schema version: 0 for none, -1 when it cannot be read.
+int StoredVersion(PgConnection& conn, std::chrono::milliseconds timeout);
 
 // One INSERT of rows records that skips record ids already stored, and its
 // parameters, 14 per record.

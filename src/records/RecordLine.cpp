@@ -18,6 +18,10 @@ QByteArray SanitiseRecordField(const QByteArray& field)
     safe.replace(',', ';');
     safe.replace('\r', ' ');
     safe.replace('\n', ' ');
+    // A cell that starts with a tab is neutralised whatever follows: some
+    // spreadsheets drop the tab and read what is behind it.
+    if (safe.startsWith('\t'))
+        return safe.prepend('\'');
     // A spreadsheet runs a cell that starts with one of these as a formula,
     // also after the blanks that follow each separator.
     qsizetype first = 0;

@@ -5,6 +5,9 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 #include <sys/types.h>
 
 struct sqlite3;
@@ -44,18 +47,50 @@ public:
     // False when the file was deleted or replaced since open().
     bool stillOnDisk() const;
 
+    // A record whose id the outbox already holds is not added again.
     bool add(const OutboxRecord& record);
     // Several records in one commit: all or none.
     bool addAll(const QList<OutboxRecord>& records);
-    // The oldest records not yet uploaded, at most limit.
+    // The oldest records waiting to be sent, at most limit.
     QList<PendingRecord> pending(int limit);
     bool markUploaded(const QList<qint64>& seqs);
-    // The server refused the record as malformed: kept, but not sent again.
-    bool markRejected(qint64 seq);
-    // -1 when the outbox cannot be read.
+    // The server refused the record as malformed: kept with the server's
+    // reason, but not sent again.
+    bool markRejected(qint64 seq, const QString& refusal = {});
+    // The server cannot store the record as it stands (its text does not
+    // fit the database's encoding): it keeps waiting, but is not sent again
+    // until releaseHeld().
+    bool markHeld(qint64 seq, const QString& reason = {});
+    bool releaseHeld();
+    // Counts; -1 when the outbox cannot be read. Waiting: to be sent, held
+    // ones included; pending: to be sent now.
     qint64 pendingCount();
+    qint64 waitingCount();
+    qint64 heldCount();
+    qint64 rejectedCount();
+
+    struct Refused
+    {
+        PendingRecord record;
+        QString refusal;
+    };
+    // Every rejected record still in the outbox, oldest first.
+    QList<Refused> rejected();
+
+    // How far the plain record log is known to be in the outbox, in bytes;
+    // nothing for an outbox that has never been matched against the log.
+    std::optional<qint64> logCheckedTo();
+    // The same, false when the outbox cannot be read.
+    bool readLogMark(std::optional<qint64>* mark);
+    bool setLogCheckedTo(qint64 checkedTo);
+    // Records taken from the log, and the new mark, in one commit.
+    bool addFromLog(const QList<OutboxRecord>& records, qint64 checkedTo);
     // Puts every commit so far on the disk (a checkpoint of the log).
     bool syncToDisk();
+
+    // Runs inside every commit of this connection, before it is final; for
+    // tests that kill the process at that point. Set before open().
+    void setBeforeCommitHook(std::function<void()> hook) { m_beforeCommit = std::move(hook); }
 
     const QString& path() const { return m_path; }
     const QString& lastError() const { return m_lastError; }
@@ -70,7 +105,10 @@ private:
     bool prepare(sqlite3_stmt** statement, const char* sql);
     bool fail(const char* what);
     bool rollBack();
-    bool setState(const QList<qint64>& seqs, int state);
+    bool upgrade();
+    bool setState(const QList<qint64>& seqs, int state, const QString& refusal = {});
+    qint64 countStates(int state, int orState);
+    bool writeMark(qint64 checkedTo);
     bool insert(const OutboxRecord& record);
     void finalizeAll();
 
@@ -81,9 +119,13 @@ private:
     sqlite3_stmt* m_select = nullptr;
     sqlite3_stmt* m_mark = nullptr;
     sqlite3_stmt* m_count = nullptr;
+    sqlite3_stmt* m_rejected = nullptr;
+    sqlite3_stmt* m_readMark = nullptr;
+    sqlite3_stmt* m_writeMark = nullptr;
     dev_t m_device = 0;
     ino_t m_inode = 0;
     QString m_lastError;
     bool m_corrupt = false;
     QString m_movedAsideTo;
+    std::function<void()> m_beforeCommit;
 };

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -176,6 +177,7 @@ bool RecordStore::AppendRecord(const LineRecord& record)
 {
     if (!QFileInfo::exists(m_workingCopyPath) && !LocateRecordFile())
         return false;
+    m_lastAppended = {};
     const QByteArray line =
         FormatRecordLine(record, m_stationId.toUtf8(), QDateTime::currentDateTime());
     if (m_fastAppend && isAsLastLeft())
@@ -188,7 +190,8 @@ bool RecordStore::appendFull(const QByteArray& line)
     if (!OpenLog())
         return false;
     const off_t oldSize = FileState::sizeOf(m_logFd);
-    if (oldSize < 0 || !appendSynced(m_logFd, lineEndNeeded(m_logFd, oldSize) + line)) {
+    const QByteArray lineEnd = oldSize < 0 ? QByteArray() : lineEndNeeded(m_logFd, oldSize);
+    if (oldSize < 0 || !appendSynced(m_logFd, lineEnd + line)) {
         if (oldSize >= 0)
             cutBack(m_logFd, oldSize);
         // Nothing new to encrypt: the working copy is left as it was.
@@ -199,7 +202,42 @@ bool RecordStore::appendFull(const QByteArray& line)
         m_lock.unlock();
         return false;
     }
-    return closeLog(oldSize);
+    if (!closeLog(oldSize))
+        return false;
+    noteAppended(qint64(oldSize) + lineEnd.size(), line);
+    return true;
+}
+
+void RecordStore::noteAppended(qint64 offset, const QByteArray& line)
+{
+    m_lastAppended = {offset, offset + line.size(), line.endsWith("\r\n") ? line.chopped(2) : line};
+}
+
+qint64 RecordStore::LogSize() const
+{
+    const QFileInfo info(m_workingCopyPath);
+    return info.exists() ? info.size() : -1;
+}
+
+bool RecordStore::ReadLogFrom(qint64 offset, QByteArray* tail, qint64* size)
+{
+    const std::lock_guard guard(m_lock);
+    if (m_busy)
+        return false;
+    QFile file(m_workingCopyPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    *size = file.size();
+    offset = std::clamp<qint64>(offset, 0, *size);
+    Rc4 rc4(RecordCipher::keyFor(kPassPhrase));
+    rc4.skip(offset);
+    if (!file.seek(offset))
+        return false;
+    *tail = file.readAll();
+    if (tail->size() != *size - offset)
+        return false;
+    rc4.apply(*tail);
+    return true;
 }
 
 bool RecordStore::isAsLastLeft() const
@@ -224,7 +262,9 @@ bool RecordStore::appendInPlace(const QByteArray& line)
         return appendFull(line);
     }
 
-    const QByteArray plain = lineEndNeeded(scratch, m_scratchStamp->size) + line;
+    const QByteArray lineEnd = lineEndNeeded(scratch, m_scratchStamp->size);
+    const qint64 offset = qint64(m_scratchStamp->size) + lineEnd.size();
+    const QByteArray plain = lineEnd + line;
     QByteArray encrypted = plain;
     Rc4 endState = m_endState;
     endState.apply(encrypted);
@@ -247,6 +287,8 @@ bool RecordStore::appendInPlace(const QByteArray& line)
         if (stored)
             rebuildScratch();
     }
+    if (stored)
+        noteAppended(offset, line);
     return stored;
 }
 

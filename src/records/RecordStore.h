@@ -58,12 +58,30 @@ public:
     // instance's write in progress would lose its temporary file.
     void RemoveStaleTemporaries() const;
 
+    // Where the last AppendRecord that succeeded put its line in the plain
+    // log (byte offsets of its start and of its end, line end included) and
+    // the line without its line end.
+    struct Appended
+    {
+        qint64 offset = -1;
+        qint64 end = -1;
+        QByteArray line;
+    };
+    const Appended& lastAppended() const { return m_lastAppended; }
+    // The plain log from offset on, decrypted from the working copy, and
+    // the log's whole size; false when there is no working copy or an
+    // operation is under way.
+    bool ReadLogFrom(qint64 offset, QByteArray* tail, qint64* size);
+    // The plain log's size in bytes (the working copy's); -1 without one.
+    qint64 LogSize() const;
+
     // Off: every record takes the full decrypt and encrypt.
     void setFastAppend(bool enabled) { m_fastAppend = enabled; }
 
 private:
     bool isAsLastLeft() const;
     bool appendInPlace(const QByteArray& line);
+    void noteAppended(qint64 offset, const QByteArray& line);
     bool appendFull(const QByteArray& line);
     bool closeLog(off_t restoreSize);
     void rebuildScratch();
@@ -85,4 +103,5 @@ private:
     std::optional<FileState::Stamp> m_workingStamp;
     std::optional<FileState::Stamp> m_scratchStamp;
     Rc4 m_endState{QByteArray()};
+    Appended m_lastAppended;
 };

@@ -11,6 +11,13 @@
 
 namespace {
 
+// Text that the database's encoding cannot hold (character_not_in_repertoire,
+// untranslatable_character): the database's limit, not the record's fault.
+bool encodingCannotHold(const QByteArray& sqlState)
+{
+    return sqlState == "22021" || sqlState == "22P05";
+}
+
 // Invalid values and broken constraints: this record can never be stored,
 // and must not hold up the ones behind it.
 bool recordIsAtFault(const QByteArray& sqlState)
@@ -18,14 +25,22 @@ bool recordIsAtFault(const QByteArray& sqlState)
     return sqlState.startsWith("22") || sqlState.startsWith("23");
 }
 
+QString newerSchemaText(int version)
+{
+    return QStringLiteral("The record database's schema is version %1, newer than this station's version %2. "
+                          "No record is sent until the station's tool is updated; records wait on the station.")
+        .arg(version)
+        .arg(RecordDbSchema::kVersion);
+}
+
 } // namespace
 
-RecordUploader::RecordUploader(QString outboxPath, QByteArray conninfo, Options options, LinkChange onChange)
+RecordUploader::RecordUploader(QString outboxPath, QByteArray conninfo, Options options, Report report)
     : m_outboxPath(std::move(outboxPath))
     , m_conninfo(std::move(conninfo))
-    , m_options(options)
-    , m_onChange(std::move(onChange))
-    , m_retry(options.firstRetry)
+    , m_options(std::move(options))
+    , m_report(std::move(report))
+    , m_retry(m_options.firstRetry)
 {
 }
 
@@ -105,7 +120,7 @@ void RecordUploader::run()
     // A mark lost with the power only sends a batch again; the checkpoint
     // below syncs marks and new records alike.
     RecordOutbox outbox(m_outboxPath, RecordOutbox::Sync::Deferred);
-    PgConnection pg([this] { return m_stop.load(); });
+    PgConnection pg([this] { return m_stop.load(); }, m_options.lookup);
     while (!m_stop) {
         // The window thread makes a new outbox when the file was deleted or
         // damaged; this thread follows it to the new file.
@@ -118,7 +133,7 @@ void RecordUploader::run()
         }
         // The window thread's commits do not wait for the disk; this does.
         outbox.syncToDisk();
-        if (!connectIfNeeded(pg) || !uploadBatch(pg, outbox)) {
+        if (!connectIfNeeded(pg, outbox) || !uploadBatch(pg, outbox)) {
             backOff(outbox);
             continue;
         }
@@ -127,7 +142,7 @@ void RecordUploader::run()
     }
 }
 
-bool RecordUploader::connectIfNeeded(PgConnection& pg)
+bool RecordUploader::connectIfNeeded(PgConnection& pg, RecordOutbox& outbox)
 {
     if (pg.isOpen())
         return true;
@@ -135,15 +150,49 @@ bool RecordUploader::connectIfNeeded(PgConnection& pg)
         const std::lock_guard lock(m_mutex);
         ++m_status.connectAttempts;
     }
+    int newer = 0;
     if (!pg.connect(m_conninfo, m_options.connectTimeout)
-        || !RecordDbSchema::Ensure(pg, m_options.statementTimeout) || !requireDurableCommits(pg)) {
+        || !RecordDbSchema::Ensure(pg, m_options.statementTimeout, &newer) || !requireDurableCommits(pg)) {
+        const QString error = pg.error();
         pg.close();
-        if (!m_stop)
-            linkFailed(pg.error());
+        if (m_stop)
+            return false;
+        if (newer > 0)
+            schemaNewer(newer);
+        else
+            linkFailed(error);
         return false;
     }
+    // The database may have been changed to hold what it could not.
+    if (!outbox.releaseHeld())
+        noteError(outbox.lastError());
     linkWorks();
     return true;
+}
+
+bool RecordUploader::schemaIsNewer(PgConnection& pg)
+{
+    const int version = RecordDbSchema::StoredVersion(pg, m_options.statementTimeout);
+    if (version <= RecordDbSchema::kVersion)
+        return false;
+    pg.close();
+    schemaNewer(version);
+    return true;
+}
+
+void RecordUploader::schemaNewer(int version)
+{
+    const QString text = newerSchemaText(version);
+    bool changed = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_status.linkUp = false;
+        m_status.lastError = text;
+        changed = m_link != Link::SchemaNewer;
+        m_link = Link::SchemaNewer;
+    }
+    if (changed && m_report)
+        m_report(Event::SchemaNewer, text);
 }
 
 // A batch is marked as stored once the server acknowledged it; a server
@@ -181,8 +230,10 @@ bool RecordUploader::uploadBatch(PgConnection& pg, RecordOutbox& outbox)
     const bool stored = bool(pg.exec(RecordDbSchema::InsertStatement(int(batch.size())),
                                      RecordDbSchema::InsertParameters(batch), m_options.statementTimeout));
     if (!stored) {
+        // A newer schema can make every record look malformed: none of
+        // them is rejected for it.
         if (pg.isOpen() && recordIsAtFault(pg.sqlState()))
-            return uploadOneByOne(pg, outbox, batch);
+            return !schemaIsNewer(pg) && uploadOneByOne(pg, outbox, batch);
         pg.close();
         if (!m_stop)
             linkFailed(pg.error());
@@ -217,17 +268,46 @@ bool RecordUploader::uploadOneByOne(PgConnection& pg, RecordOutbox& outbox, cons
                 linkFailed(pg.error());
             return false;
         }
-        if (!stored)
-            noteError(QStringLiteral("record %1 refused: %2").arg(QString::fromLatin1(p.record.recordId), pg.error()));
-        if (!(stored ? outbox.markUploaded({p.seq}) : outbox.markRejected(p.seq))) {
+        const bool held = !stored && encodingCannotHold(pg.sqlState());
+        const QString refusal = stored ? QString() : pg.error();
+        bool marked = false;
+        if (stored)
+            marked = outbox.markUploaded({p.seq});
+        else if (held)
+            marked = outbox.markHeld(p.seq, refusal);
+        else
+            marked = outbox.markRejected(p.seq, refusal);
+        if (!marked) {
             noteError(outbox.lastError());
             outbox.close();
             return false;
         }
+        if (held) {
+            recordHeld(QStringLiteral("record %1 of %2: %3")
+                           .arg(QString::fromLatin1(p.record.recordId), p.record.recordedAt.toString(Qt::ISODate),
+                                refusal));
+            continue;
+        }
+        if (!stored)
+            noteError(QStringLiteral("record %1 refused: %2").arg(QString::fromLatin1(p.record.recordId), refusal));
         const std::lock_guard lock(m_mutex);
         ++(stored ? m_status.uploaded : m_status.rejected);
     }
     return true;
+}
+
+void RecordUploader::recordHeld(const QString& detail)
+{
+    bool tell = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_status.held;
+        m_status.lastError = detail;
+        tell = !m_heldTold;
+        m_heldTold = true;
+    }
+    if (tell && m_report)
+        m_report(Event::RecordsHeld, detail);
 }
 
 void RecordUploader::noteError(const QString& error)
@@ -243,11 +323,13 @@ void RecordUploader::linkFailed(const QString& error)
         const std::lock_guard lock(m_mutex);
         m_status.linkUp = false;
         m_status.lastError = error;
-        changed = m_link != Link::Down;
-        m_link = Link::Down;
+        // A newer schema has been told already; an outage adds nothing.
+        changed = m_link == Link::Unknown || m_link == Link::Up;
+        if (m_link != Link::SchemaNewer)
+            m_link = Link::Down;
     }
-    if (changed && m_onChange)
-        m_onChange(false, error);
+    if (changed && m_report)
+        m_report(Event::LinkDown, error);
 }
 
 void RecordUploader::linkWorks()
@@ -260,6 +342,6 @@ void RecordUploader::linkWorks()
         changed = m_link != Link::Up;
         m_link = Link::Up;
     }
-    if (changed && m_onChange)
-        m_onChange(true, QString());
+    if (changed && m_report)
+        m_report(Event::LinkUp, QString());
 }

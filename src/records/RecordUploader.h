@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/HostResolver.h"
 #include "records/OutboxRecord.h"
 
 #include <QByteArray>
@@ -20,8 +21,13 @@ class RecordOutbox;
 // skips record ids the server already has, then marked in the outbox. A
 // crash between the two only sends a batch again, so every record is stored
 // exactly once. While the server cannot be reached the thread retries with
-// growing pauses. It never touches a widget: changes of the link are handed
-// to a callback that runs on this thread.
+// growing pauses. It never touches a widget: what the operator must hear of
+// is handed to a callback that runs on this thread.
+//
+// A record the server refuses as malformed is marked rejected; one whose
+// text the database's encoding cannot hold is held (it keeps waiting and is
+// tried again after the next connect); a database whose schema is newer
+// than this station's gets no insert at all.
 class RecordUploader final
 {
 public:
@@ -34,6 +40,8 @@ public:
         std::chrono::milliseconds maxRetry{60000};
         // Looks at the outbox this often even when nobody wakes the thread.
         std::chrono::milliseconds idlePoll{5000};
+        // Name lookups of the server's host; the system's when empty.
+        HostResolver::Lookup lookup;
     };
 
     struct Status
@@ -42,13 +50,21 @@ public:
         QString lastError;
         qint64 uploaded = 0;  // records the server acknowledged since start
         qint64 rejected = 0;  // records the server refused as malformed
+        qint64 held = 0;      // times a record was held for its text
         int connectAttempts = 0;
     };
 
-    // up: the link works (again); otherwise error says why it failed.
-    using LinkChange = std::function<void(bool up, const QString& error)>;
+    enum class Event {
+        LinkUp,      // the link works (again)
+        LinkDown,    // detail says why it failed
+        SchemaNewer, // the database's schema is newer than the station's
+        RecordsHeld, // the database cannot store a record's text
+    };
+    // Each change is reported once: LinkDown and SchemaNewer again only
+    // after a LinkUp, RecordsHeld once per uploader.
+    using Report = std::function<void(Event event, const QString& detail)>;
 
-    RecordUploader(QString outboxPath, QByteArray conninfo, Options options, LinkChange onChange);
+    RecordUploader(QString outboxPath, QByteArray conninfo, Options options, Report report);
     ~RecordUploader();
     RecordUploader(const RecordUploader&) = delete;
     RecordUploader& operator=(const RecordUploader&) = delete;
@@ -64,15 +80,20 @@ public:
     void setAfterInsertHook(std::function<void()> hook) { m_afterInsert = std::move(hook); }
 
 private:
-    enum class Link { Unknown, Up, Down };
+    enum class Link { Unknown, Up, Down, SchemaNewer };
 
     void run();
-    bool connectIfNeeded(PgConnection& pg);
+    bool connectIfNeeded(PgConnection& pg, RecordOutbox& outbox);
+    // The server refused an insert for its values: true when the reason is
+    // a newer schema (told, and the link closed).
+    bool schemaIsNewer(PgConnection& pg);
+    void schemaNewer(int version);
     bool requireDurableCommits(PgConnection& pg);
     // Sends one batch; false when the link or the outbox failed.
     bool uploadBatch(PgConnection& pg, RecordOutbox& outbox);
     bool uploadOneByOne(PgConnection& pg, RecordOutbox& outbox, const QList<PendingRecord>& batch);
     void linkFailed(const QString& error);
+    void recordHeld(const QString& detail);
     void linkWorks();
     void noteError(const QString& error);
     // Waits for the time given, or until stopped (or woken, if wakeable).
@@ -82,7 +103,7 @@ private:
     const QString m_outboxPath;
     const QByteArray m_conninfo;
     const Options m_options;
-    const LinkChange m_onChange;
+    const Report m_report;
     std::function<void()> m_afterInsert;
 
     std::thread m_thread;
@@ -92,5 +113,6 @@ private:
     bool m_woken = false;
     Status m_status;
     Link m_link = Link::Unknown;
+    bool m_heldTold = false;
     std::chrono::milliseconds m_retry;
 };

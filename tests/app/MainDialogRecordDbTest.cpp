@@ -3,6 +3,8 @@
 // a link that fails told once while the lines keep recording.
 #include "WindowFixture.h"
 
+#include "records/PgConnection.h"
+#include "records/RecordDbSchema.h"
 #include "records/RecordDbTestSupport.h"
 #include "records/RecordOutbox.h"
 #include "settings/VersionFileReader.h"
@@ -138,4 +140,34 @@ TEST_F(MainDialogRecordDb, DamagedOutboxIsToldAndRecordsStillGoToLogAndServer)
     EXPECT_TRUE(RecordDbTest::waitFor([&] {
         return PgTestServer::query(db, "SELECT count(*) FROM download_records").value(0).value(0) == "2";
     }));
+}
+
+TEST_F(MainDialogRecordDb, RejectedRecordsAreCountedInTheStatusBox)
+{
+    REQUIRE_PG_SERVER(server);
+    const QByteArray db = server->createDatabase();
+    {
+        PgConnection conn;
+        ASSERT_TRUE(conn.connect(db, std::chrono::seconds(30)));
+        ASSERT_TRUE(RecordDbSchema::Ensure(conn, std::chrono::seconds(30)));
+        // The database's own rule refuses line 1's failure (engine code 3).
+        ASSERT_TRUE(conn.exec("ALTER TABLE download_records ADD CONSTRAINT no_code_3 CHECK (engine_code <> 3)",
+                              std::chrono::seconds(30)));
+    }
+    ASSERT_TRUE(openWithUrl(db));
+    runTwoLines();
+    RecordOutbox outbox(m_data.file(QStringLiteral("record-outbox.db")));
+    ASSERT_TRUE(outbox.open(false));
+    ASSERT_TRUE(RecordDbTest::waitFor([&] { return outbox.pendingCount() == 0; }));
+    EXPECT_EQ(PgTestServer::query(db, "SELECT count(*) FROM download_records").value(0).value(0), "1");
+
+    m_prompter.expectMessage();
+    m_window->OnDbStatus();
+    ASSERT_EQ(m_prompter.records().size(), 1) << "a refused record is not a box of its own";
+    const QString status = m_prompter.records().last().message.text;
+    EXPECT_TRUE(status.contains(QStringLiteral("Records waiting: 0"))) << status.toStdString();
+    EXPECT_TRUE(status.contains(QStringLiteral("Records rejected by the database: 1 (listed by "
+                                               "tools/station-report --rejected)")))
+        << status.toStdString();
+    EXPECT_TRUE(status.contains(QStringLiteral("no_code_3"))) << status.toStdString();
 }

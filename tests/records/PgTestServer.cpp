@@ -170,10 +170,13 @@ QByteArray PgTestServer::conninfo(const QByteArray& database, const QByteArray& 
     return "host=" + QFile::encodeName(m_dir) + " port=5432 user=" + user + " dbname=" + database;
 }
 
-QByteArray PgTestServer::createDatabase()
+QByteArray PgTestServer::createDatabase(const QByteArray& encoding)
 {
     const QByteArray name = "records_" + QByteArray::number(::getpid()) + "_" + QByteArray::number(++m_databases);
-    if (!execute(conninfo("postgres"), "CREATE DATABASE " + name)
+    const QByteArray options = encoding.isEmpty()
+        ? QByteArray()
+        : " ENCODING '" + encoding + "' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0";
+    if (!execute(conninfo("postgres"), "CREATE DATABASE " + name + options)
         || !execute(conninfo("postgres"), "GRANT ALL ON DATABASE " + name + " TO pwuser")
         || !execute(conninfo(name), "GRANT ALL ON SCHEMA public TO pwuser"))
         return {};

@@ -21,8 +21,9 @@ public:
 
     ~PgTestServer();
 
-    // A fresh, empty database; returns its connection text.
-    QByteArray createDatabase();
+    // A fresh, empty database; returns its connection text. encoding: the
+    // server encoding of the new database (locale C), else the cluster's UTF8.
+    QByteArray createDatabase(const QByteArray& encoding = {});
     QByteArray conninfo(const QByteArray& database, const QByteArray& user = "postgres") const;
     const QString& socketDir() const { return m_dir; }
 

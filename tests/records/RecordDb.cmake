@@ -3,7 +3,7 @@
 # missing).
 station_test(RecordOutboxTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordOutboxTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordDbTestSupport.h
-  LIBS station_recorddb)
+  LIBS station_recorddb sqlite3)
 
 add_library(station_test_pg STATIC
   ${CMAKE_CURRENT_LIST_DIR}/PgTestServer.cpp ${CMAKE_CURRENT_LIST_DIR}/PgTestServer.h)
@@ -42,3 +42,21 @@ target_compile_definitions(UploadCrashTest PRIVATE UPLOAD_CRASH_CHILD="$<TARGET_
 
 station_pg_test(RecordDbSchemaTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordDbSchemaTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordDbTestSupport.h)
+
+# The record log against the outbox: a full disk through an SQLite file
+# layer that can fail every write, a busy file, and a child killed between
+# the log's append and the outbox's commit.
+station_test(RecordDbLogTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordDbLogTest.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/FullDiskVfs.cpp ${CMAKE_CURRENT_LIST_DIR}/FullDiskVfs.h
+          ${CMAKE_CURRENT_LIST_DIR}/RecordTestFiles.h
+  LIBS station_recorddb station_app sqlite3 LABELS tsan)
+
+add_executable(records_db_crash_child ${CMAKE_CURRENT_LIST_DIR}/RecordDbCrashChild.cpp)
+target_link_libraries(records_db_crash_child PRIVATE station_recorddb station_common)
+station_test(RecordDbCrashTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordDbCrashTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordTestFiles.h
+  LIBS station_recorddb)
+add_dependencies(RecordDbCrashTest records_db_crash_child)
+target_compile_definitions(RecordDbCrashTest PRIVATE
+  RECORDDB_CRASH_CHILD="$<TARGET_FILE:records_db_crash_child>")

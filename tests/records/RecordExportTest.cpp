@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,41 @@ TEST_F(RecordExportTest, PythonCsvReadsNineteenColumnsOnEveryLine)
     ASSERT_GE(out.size(), 2);
     EXPECT_EQ(out[0], "19 19 19 19");
     EXPECT_EQ(out[1], "'=1+2|ABC_V1.0;  beta|'-ABC ");
+}
+
+// Fields from devices that a spreadsheet would run as formulas, also after
+// a tab or a line end, go out neutralised; Python's csv module reads the
+// export as the spreadsheet's import would.
+TEST_F(RecordExportTest, ExportHasNoFormulaCellAsPythonReadsIt)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
+        GTEST_SKIP() << "python3 not found";
+    auto store = makeStore();
+    LineRecord r = makeRecord("\t=HYPERLINK(\"http://x\")", false);
+    r.versionStem = "\r=1+1";
+    r.deviceVersion = "\t\r\n-2+3";
+    r.packageVersion = " @SUM(1), +cmd";
+    ASSERT_TRUE(store->AppendRecord(r));
+    const QString target = m_dir.file("out.csv");
+    m_prompter.expectSaveFile(target);
+    m_prompter.expectMessage();
+    ASSERT_TRUE(store->ExportRecords());
+
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import csv, sys\n"
+                                 "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='utf-8')))\n"
+                                 "for row in rows:\n"
+                                 "    print(len(row))\n"
+                                 "    for cell in row:\n"
+                                 "        if cell[:1] in ('\\t', '\\r') or cell.lstrip(' \\t\\r\\n')[:1] in ('=', '+', '-', '@'):\n"
+                                 "            print(repr(cell))\n"),
+                  target});
+    ASSERT_TRUE(python.waitForFinished(30000));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().constData();
+    // The title and the record, nineteen columns each, no formula.
+    EXPECT_EQ(python.readAllStandardOutput(), "19\n19\n");
 }
 
 } // namespace

@@ -64,6 +64,10 @@ TEST(RecordLineTest, FormulaStartsAreNeutralised)
     EXPECT_EQ(SanitiseRecordField("-1"), "'-1");
     EXPECT_EQ(SanitiseRecordField("@SUM(A1)"), "'@SUM(A1)");
     EXPECT_EQ(SanitiseRecordField(" =1"), " '=1");
+    EXPECT_EQ(SanitiseRecordField("\t=HYPERLINK(1)"), "'\t=HYPERLINK(1)");
+    EXPECT_EQ(SanitiseRecordField("\tplain"), "'\tplain");
+    EXPECT_EQ(SanitiseRecordField("\r=1"), " '=1");
+    EXPECT_EQ(SanitiseRecordField(" \t-1"), " \t'-1");
     EXPECT_EQ(SanitiseRecordField("A-1=2"), "A-1=2");
     EXPECT_EQ(SanitiseRecordField(""), "");
 

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QSet>
 
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -78,8 +80,8 @@ TEST(RecordOutboxTest, RecordsSurviveReopening)
     const QList<PendingRecord> pending = outbox.pending(10);
     ASSERT_EQ(pending.size(), 1);
     expectSame(pending[0].record, record);
-    // The same record id is refused: a record is queued once.
-    EXPECT_FALSE(outbox.add(record));
+    // The same record id is queued once: adding it again changes nothing.
+    EXPECT_TRUE(outbox.add(record));
     EXPECT_EQ(outbox.pendingCount(), 1);
 }
 
@@ -125,6 +127,48 @@ TEST(RecordOutboxTest, AFolderThatCannotHoldTheFileFails)
     EXPECT_FALSE(outbox.lastError().isEmpty());
     EXPECT_FALSE(outbox.add(sample(1)));
     EXPECT_EQ(outbox.pendingCount(), -1);
+}
+
+// A station updated in the field keeps its outbox: the file of the first
+// layout gets the new column and table, and its waiting records stay.
+TEST(RecordOutboxTest, OutboxOfTheFirstLayoutIsUpgradedInPlace)
+{
+    TempDir dir;
+    const QByteArray path = QFile::encodeName(dir.file("outbox.db"));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.constData(), &db), SQLITE_OK);
+    const char* firstLayout =
+        "PRAGMA journal_mode=WAL;"
+        "CREATE TABLE outbox (seq INTEGER PRIMARY KEY AUTOINCREMENT, record_id TEXT NOT NULL UNIQUE,"
+        " station TEXT NOT NULL, imei TEXT NOT NULL, passed INTEGER NOT NULL, version_stem TEXT NOT NULL,"
+        " device_version TEXT NOT NULL, package_version TEXT NOT NULL, recorded_at TEXT NOT NULL,"
+        " line INTEGER NOT NULL, port INTEGER NOT NULL, engine_code INTEGER NOT NULL,"
+        " engine_message TEXT NOT NULL, elapsed_seconds INTEGER NOT NULL, tool_version TEXT NOT NULL,"
+        " queued_at INTEGER NOT NULL, uploaded INTEGER NOT NULL DEFAULT 0);"
+        "CREATE INDEX outbox_pending ON outbox (uploaded, seq);"
+        "INSERT INTO outbox (record_id, station, imei, passed, version_stem, device_version, package_version,"
+        " recorded_at, line, port, engine_code, engine_message, elapsed_seconds, tool_version, queued_at)"
+        " VALUES ('0b7d6f34-1a2b-4c3d-8e9f-001122334455', 'ST', '356938035643809', 1, 'ABC_', 'ABC_V1.0',"
+        " 'ABC_V1.1', '2026-12-07T09:35:00.000+01:00', 1, 3, 0, '', 60, 'v', 0);"
+        "PRAGMA user_version=1;";
+    ASSERT_EQ(sqlite3_exec(db, firstLayout, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    RecordOutbox outbox(dir.file("outbox.db"));
+    ASSERT_TRUE(outbox.open(false)) << outbox.lastError().toStdString();
+    EXPECT_EQ(outbox.pendingCount(), 1);
+    EXPECT_FALSE(outbox.logCheckedTo());
+    const QList<PendingRecord> pending = outbox.pending(10);
+    ASSERT_EQ(pending.size(), 1);
+    ASSERT_TRUE(outbox.markRejected(pending[0].seq, QStringLiteral("refused")));
+    ASSERT_EQ(outbox.rejected().size(), 1);
+    EXPECT_EQ(outbox.rejected()[0].refusal, QStringLiteral("refused"));
+    ASSERT_TRUE(outbox.setLogCheckedTo(42));
+    EXPECT_EQ(outbox.logCheckedTo(), 42);
+    // A second open finds it done.
+    RecordOutbox again(dir.file("outbox.db"));
+    ASSERT_TRUE(again.open(false)) << again.lastError().toStdString();
+    EXPECT_EQ(again.rejectedCount(), 1);
 }
 
 } // namespace

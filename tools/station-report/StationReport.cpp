@@ -38,15 +38,20 @@ StationReport::StationReport(QByteArray since, QString station)
 bool StationReport::Load(PgConnection& conn)
 {
     m_sections.clear();
+    const QByteArray window = QByteArray(" WHERE recorded_at >= date_trunc('hour', now() - $1::interval)") + kStation;
     const QByteArray hourly = QByteArray(" WHERE hour >= date_trunc('hour', now() - $1::interval)") + kStation;
-    return loadSection(conn, QStringLiteral("Summary"), QStringLiteral("units_per_hour"),
-                       {QStringLiteral("station"), QStringLiteral("attempts"), QStringLiteral("passed"),
-                        QStringLiteral("pass %"), QStringLiteral("units/hour")},
-                       "SELECT station, sum(attempts), sum(passed),"
-                       " round(100.0 * sum(passed) / sum(attempts), 1),"
-                       " round(sum(attempts)::numeric / greatest(count(DISTINCT hour), 1), 1)"
-                       " FROM units_per_hour"
-                           + hourly + " GROUP BY station ORDER BY station")
+    // Units are devices (distinct IMEIs); attempts count every download.
+    // Per hour means per hour that has records.
+    return loadSection(conn, QStringLiteral("Summary"), QStringLiteral("summary"),
+                       {QStringLiteral("station"), QStringLiteral("attempts"), QStringLiteral("units"),
+                        QStringLiteral("passed"), QStringLiteral("pass %"), QStringLiteral("attempts/hour"),
+                        QStringLiteral("units/hour")},
+                       "SELECT station, count(*), count(DISTINCT imei), count(*) FILTER (WHERE result = 'PASS'),"
+                       " round(100.0 * count(*) FILTER (WHERE result = 'PASS') / count(*), 1),"
+                       " round(count(*)::numeric / count(DISTINCT date_trunc('hour', recorded_at)), 1),"
+                       " round(count(DISTINCT imei)::numeric / count(DISTINCT date_trunc('hour', recorded_at)), 1)"
+                       " FROM download_records"
+                           + window + " GROUP BY station ORDER BY station")
         && loadSection(conn, QStringLiteral("Units per hour"), QStringLiteral("units_per_hour"),
                        {QStringLiteral("station"), QStringLiteral("hour"), QStringLiteral("attempts"),
                         QStringLiteral("units"), QStringLiteral("passed")},
@@ -63,16 +68,43 @@ bool StationReport::Load(PgConnection& conn)
                        {QStringLiteral("station"), QStringLiteral("line"), QStringLiteral("port"),
                         QStringLiteral("reason"), QStringLiteral("count")},
                        "SELECT station, line, port, reason, sum(count) FROM failures_by_port" + hourly
-                           + " GROUP BY station, line, port, reason ORDER BY sum(count) DESC, station, line, port");
+                           + " GROUP BY station, line, port, reason ORDER BY sum(count) DESC, station, line, port")
+        // received_at - recorded_at is the upload delay plus the clock's
+        // error; the station's promptest record shows the error alone.
+        // Offset: how far the station's clock is ahead of the server's.
+        && loadSection(conn, QStringLiteral("Clock warnings"), QStringLiteral("clock_warning"),
+                       {QStringLiteral("station"), QStringLiteral("records"), QStringLiteral("clock offset (min)")},
+                       "SELECT station, count(*),"
+                       " to_char(round(extract(epoch FROM -min(received_at - recorded_at)) / 60, 1), 'FMS999990.0')"
+                       " FROM download_records"
+                           + window + " GROUP BY station HAVING abs(extract(epoch FROM min(received_at - recorded_at))) > "
+                           + QByteArray::number(kClockWarningSeconds) + " ORDER BY station");
 }
 
-bool StationReport::loadSection(PgConnection& conn, const QString& title, const QString& view,
+void StationReport::LoadRejected(const QList<RecordOutbox::Refused>& rejected)
+{
+    Section section{QStringLiteral("Rejected records"), QStringLiteral("rejected"),
+                    {QStringLiteral("record id"), QStringLiteral("recorded at"), QStringLiteral("station"),
+                     QStringLiteral("line"), QStringLiteral("port"), QStringLiteral("imei"), QStringLiteral("result"),
+                     QStringLiteral("engine code"), QStringLiteral("engine message"), QStringLiteral("refusal")},
+                    {}};
+    for (const RecordOutbox::Refused& r : rejected) {
+        const OutboxRecord& o = r.record.record;
+        section.rows << QStringList{QString::fromLatin1(o.recordId), o.recordedAt.toString(Qt::ISODate), o.station,
+                                    QString::number(o.line), QString::number(o.port), o.imei,
+                                    o.passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"),
+                                    QString::number(o.engineCode), o.engineMessage, r.refusal};
+    }
+    m_sections = {section};
+}
+
+bool StationReport::loadSection(PgConnection& conn, const QString& title, const QString& figure,
                                 const QStringList& header, const QByteArray& sql)
 {
     const PgConnection::Result result = conn.exec(sql, {m_since, m_station.toUtf8()}, kTimeout);
     if (!result)
         return false;
-    Section section{title, view, header, {}};
+    Section section{title, figure, header, {}};
     for (int r = 0; r < PQntuples(result.get()); ++r) {
         QStringList row;
         for (int c = 0; c < PQnfields(result.get()); ++c)
@@ -119,7 +151,18 @@ QByteArray StationReport::FormatTable() const
 QByteArray StationReport::CsvField(const QString& text)
 {
     QByteArray field = text.toUtf8();
-    if (!field.isEmpty() && QByteArray("=+-@").contains(field[0]))
+    // A spreadsheet runs a cell as a formula when it starts with one of
+    // these, also after blanks, tabs and line ends, which some of them
+    // drop; a cell that starts with a tab or a line end is neutralised
+    // whatever follows.
+    qsizetype first = 0;
+    while (first < field.size() && QByteArray(" \t\r\n").contains(field[first]))
+        ++first;
+    // A signed number is a number, not a formula.
+    static const QRegularExpression number(QStringLiteral("^[+-][0-9]+(\\.[0-9]+)?$"));
+    const bool formula =
+        first < field.size() && QByteArray("=+-@").contains(field[first]) && !number.match(text).hasMatch();
+    if (formula || field.startsWith('\t') || field.startsWith('\r'))
         field.prepend('\'');
     if (field.contains(',') || field.contains('"') || field.contains('\n') || field.contains('\r'))
         field = '"' + field.replace("\"", "\"\"") + '"';
@@ -137,7 +180,7 @@ QByteArray StationReport::FormatCsv() const
         for (const QString& h : section.header)
             header << CsvField(h);
         out += header.join(',') + "\r\n";
-        const QByteArray figure = section.title == QLatin1String("Summary") ? "summary" : section.view.toUtf8();
+        const QByteArray figure = section.figure.toUtf8();
         for (const QStringList& row : section.rows) {
             QList<QByteArray> fields{figure};
             for (const QString& cell : row)

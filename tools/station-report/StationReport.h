@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/RecordOutbox.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -9,15 +11,17 @@
 
 class PgConnection;
 
-// The shift figures of the record database, read from its views: a summary
-// per station, units per hour, first-pass yield and failures by port.
+// The shift figures of the record database: a summary per station, units
+// per hour, first-pass yield, failures by port, and stations whose clock
+// is off. The window is the stations' own recorded_at. Also the records
+// that the server rejected, from a station's outbox.
 class StationReport final
 {
 public:
     struct Section
     {
         QString title;
-        QString view; // the view the figures come from
+        QString figure; // first column of the CSV: which figures these are
         QStringList header;
         QList<QStringList> rows;
     };
@@ -30,6 +34,12 @@ public:
 
     // False on failure: conn.error() says why.
     bool Load(PgConnection& conn);
+    // The rejected records of a station's outbox instead of the figures.
+    void LoadRejected(const QList<RecordOutbox::Refused>& rejected);
+
+    // A station whose recorded_at and received_at differ by more than this,
+    // beyond its upload delay, has a clock to look at.
+    static constexpr int kClockWarningSeconds = 300;
     const QList<Section>& sections() const { return m_sections; }
 
     QByteArray FormatTable() const;
@@ -39,7 +49,7 @@ public:
     static QByteArray CsvField(const QString& text);
 
 private:
-    bool loadSection(PgConnection& conn, const QString& title, const QString& view, const QStringList& header,
+    bool loadSection(PgConnection& conn, const QString& title, const QString& figure, const QStringList& header,
                      const QByteArray& sql);
 
     QByteArray m_since;
