@@ -67,6 +67,24 @@ QByteArray formulaCellsByPython(const QByteArray& csv, const TempDir& dir)
     return python.readAllStandardOutput();
 }
 
+TEST(StationReportTest, TableCellsCarryNoControlCharacters)
+{
+    EXPECT_EQ(StationReport::TableCell(QStringLiteral("flash failed")), QStringLiteral("flash failed"));
+    EXPECT_EQ(StationReport::TableCell(QStringLiteral("\x1b[2Jgone")), QStringLiteral("\\x1b[2Jgone"));
+    EXPECT_EQ(StationReport::TableCell(QStringLiteral("a\tb\r\n")), QStringLiteral("a\\x09b\\x0d\\x0a"));
+    EXPECT_EQ(StationReport::TableCell(QString(QChar(0x9b)) + QStringLiteral("2J")), QStringLiteral("\\u009b2J"));
+    EXPECT_EQ(StationReport::TableCell(QStringLiteral("写入失败")), QStringLiteral("写入失败"));
+
+    RecordOutbox::Refused refused;
+    refused.record.record.engineMessage = QStringLiteral("\x1b[2J\x1b[Hall is well");
+    refused.refusal = QStringLiteral("bad\rrow");
+    StationReport report("1 hour", {});
+    report.LoadRejected({refused});
+    EXPECT_TRUE(report.FormatTable().contains("\\x1b[2J\\x1b[Hall is well"));
+    for (const char c : report.FormatTable())
+        EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20);
+}
+
 TEST(StationReportTest, CsvHasNoFormulaCellAsPythonReadsIt)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())

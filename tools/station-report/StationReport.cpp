@@ -115,10 +115,30 @@ bool StationReport::loadSection(PgConnection& conn, const QString& title, const 
     return true;
 }
 
+QString StationReport::TableCell(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7f)
+            out += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else if (u >= 0x80 && u < 0xa0)
+            out += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 QByteArray StationReport::FormatTable() const
 {
     QString out;
-    for (const Section& section : m_sections) {
+    for (Section section : m_sections) {
+        for (QStringList& row : section.rows) {
+            for (QString& cell : row)
+                cell = TableCell(cell);
+        }
         if (!out.isEmpty())
             out += QLatin1Char('\n');
         out += section.title + QLatin1Char('\n');

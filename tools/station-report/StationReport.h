@@ -47,6 +47,9 @@ public:
     // One CSV field, quoted where needed; a spreadsheet formula start is
     // neutralised, since reasons come from devices and engines.
     static QByteArray CsvField(const QString& text);
+    // One table cell as a terminal may show it: control characters (a
+    // device's escape sequence, say) are written as \xNN or \uNNNN.
+    static QString TableCell(const QString& text);
 
 private:
     bool loadSection(PgConnection& conn, const QString& title, const QString& figure, const QStringList& header,
