@@ -158,9 +158,10 @@ void LineController::Start(int line, bool automatic)
     state.lastMessage.clear();
     m_timers[size_t(line)]->start();
 
+    const QByteArray package = m_reader->displayVersion();
     Log(line, QStringLiteral("start%1, package %2")
                   .arg(automatic ? QStringLiteral(" (automatic)") : QString(),
-                       TextCodec::decode(m_reader->displayVersion())));
+                       package.isEmpty() ? QStringLiteral("not read yet") : TextCodec::decode(package)));
 
     ++m_liveWorkers;
     const LineJob job{state.port.number, line};

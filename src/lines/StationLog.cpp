@@ -1,5 +1,6 @@
 #include "lines/StationLog.h"
 
+#include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 
 #include <QDir>
@@ -171,6 +172,6 @@ void StationLog::Prune(const QDate& newest)
             continue;
         const QDate day = QDate::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd"));
         if (day.isValid() && day < oldest)
-            QFile::remove(dir.filePath(file));
+            FileOps::unlink(QFile::encodeName(dir.filePath(file)).constData());
     }
 }
