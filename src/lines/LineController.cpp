@@ -247,7 +247,7 @@ QString LineController::EarlierLineWithImei(int line, const QByteArray& imei) co
     for (int other = 0; other < kLines; ++other) {
         const LineState& state = m_lines[size_t(other)];
         if (other != line && state.devicePresent && state.offerOrder < mine && state.device.imei == imei)
-            return QStringLiteral("%1. %2").arg(other + 1).arg(state.port.name);
+            return QStringLiteral("%1. %2").arg(QString::number(other + 1), state.port.name);
     }
     return {};
 }
