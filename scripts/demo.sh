@@ -150,11 +150,12 @@ ITEM_VERSIONFILE_PATH=$package
 PORTS=3,5,7,9,12,0,0,0
 INI
 
-# Five plugged devices; the one on port 9 is in ARM mode.
+# Five plugged devices; the one on port 9 is in ARM mode, and the one on
+# port 7 carries the IMEI of the one on port 3 (refused as a duplicate).
 simbus="$demo/tools/simbus"
 "$simbus" plug 3 --imei 356938035643809 --display ABC_DE_V1.0 --internal ABC_DE_INT_V1.0 --speed 8000000
 "$simbus" plug 5 --imei 356938035643817 --display ABC_DE_V1.1 --internal ABC_DE_INT_V1.1 --speed 6000000
-"$simbus" plug 7 --imei 356938035643825 --display ABC_DE_V2.0 --internal ABC_DE_INT_V2.0 --speed 10000000
+"$simbus" plug 7 --imei 356938035643809 --display ABC_DE_V2.0 --internal ABC_DE_INT_V2.0 --speed 10000000
 "$simbus" plug 9 --imei 356938035643833 --display ABC_DE_V1.0 --internal ABC_DE_INT_V1.0
 "$simbus" arm 9
 "$simbus" plug 12 --imei 356938035643841 --display ABC_DE_V1.2 --internal ABC_DE_INT_V1.2 --speed 4000000 --fail-at 60
@@ -188,14 +189,19 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exit "$status"
 fi
 
+# Without a display the demo presses "Start All" itself once the lines are
+# ready (sim: four, one device in ARM mode; fastboot: five; usb: four, one
+# in a boot-ROM mode), waits until they have ended, and takes the picture.
 shot="$root/build-demo/demo-screenshot-$mode.png"
-echo "No display: starting under Xvfb"
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c "
-  ${app[*]@Q} &
-  app=\$!
-  sleep 4
-  import -window root '$shot' || xwd -root -silent | convert xwd:- '$shot'
-  kill \$app
-" || true
+ready=4
+[ "$mode" = fastboot ] && ready=5
+day_log="$XDG_DATA_HOME/vintrel-station/logs/station-$(date +%F).log"
+echo "No display: starting under Xvfb, pressing Start All and waiting for the lines to end"
+xvfb-run -a -s "-screen 0 1024x768x24" \
+  scripts/demo-drive.sh "$shot" "$day_log" "$ready" "${url:--}" "${app[@]}" || true
 echo "Screenshot of the window: $shot"
+echo "The station's log of the day: $day_log"
 show_learned
+if [ "$with_db" = 1 ]; then
+  "$demo/tools/station-report" --since 8h
+fi

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  fonts-wqy-zenhei xvfb xauth x11-apps imagemagick
+  fonts-wqy-zenhei xvfb xauth x11-apps imagemagick xdotool
   openssl python3
   fastboot clang libclang-rt-14-dev
   libusb-1.0-0-dev umockdev libumockdev-dev

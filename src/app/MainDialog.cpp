@@ -39,6 +39,7 @@ MainDialog::MainDialog(Services services)
     , m_icon(StationIcon::icon())
     , m_keyFilter(this)
     , m_recordDb(m_prompter, &m_callContext)
+    , m_log(StationPaths::dataDir() + QStringLiteral("logs/"))
     , m_lines(*this, m_prompter, m_clock, &m_callContext)
 {
     if (!m_services.loadEngine)
@@ -150,6 +151,8 @@ bool MainDialog::OnInitDialog()
         return false;
     }
     m_records->RemoveStaleTemporaries();
+    m_log.Start();
+    m_lines.SetLog(&m_log);
     StartRecordDb();
     m_clockTimer->start();
     m_lines.ResetLines();
@@ -204,6 +207,15 @@ void MainDialog::InitControls()
     setWindowTitle(kVersionLabel);
     if (StationConfig::ReadDLMode() != 0)
         m_skipVerification = true;
+    m_lines.SetDuplicateImeiCheck(StationConfig::ReadDupImeiCheck());
+    m_lines.SetAutoStart(StationConfig::ReadAutoStart(),
+                         std::chrono::milliseconds(StationConfig::ReadAutoStartDelayMs()));
+    // A line that starts by itself while a dialog is open would change what
+    // the dialog was allowed to change only while no line runs.
+    m_lines.SetAutoStartGate([this] {
+        const QWidget* modal = QApplication::activeModalWidget();
+        return modal == nullptr || modal == this;
+    });
     ApplyLocalisedTexts();
     m_lines.BindPorts(ParsePorts(StationConfig::ReadPortsText()));
     StationConfig::WriteNvFilePath();
@@ -290,6 +302,8 @@ void MainDialog::RequestClose()
         m_prompter.warn(QStringLiteral("The tool is running ..."));
         return;
     }
+    // The log's last lines, as far as the disk takes them at once.
+    m_log.Flush(std::chrono::seconds(1));
     m_instance.reset();
     ProcessEnd::endProcess(0);
 }

@@ -8,6 +8,7 @@
 #include "lines/LineController.h"
 #include "lines/LineRows.h"
 #include "lines/LineState.h"
+#include "lines/StationLog.h"
 #include "platform/Clock.h"
 #include "platform/Prompter.h"
 #include "platform/SingleInstance.h"
@@ -92,6 +93,7 @@ public:
     const LineState& lineState(int line) const { return m_lines.lineState(line); }
     VersionFileReader& versionReader() const { return *m_versionReader; }
     bool skipVerification() const { return m_skipVerification; }
+    StationLog& stationLog() { return m_log; }
     int liveWorkers() const { return m_lines.liveWorkers(); }
     bool lineTimerActive(int line) const { return m_lines.lineTimerActive(line); }
 
@@ -136,6 +138,7 @@ private:
     // Declared before the lines, which use it until they are shut down.
     QByteArray m_recordDbUrl;
     RecordDbPanel m_recordDb;
+    StationLog m_log;
     LineController m_lines;
     std::atomic<bool> m_closing{false};
 };

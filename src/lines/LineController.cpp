@@ -3,6 +3,7 @@
 #include "FlashEngine.h"
 #include "lines/LineRows.h"
 #include "lines/LineVerifier.h"
+#include "lines/StationLog.h"
 #include "lines/VersionStem.h"
 #include "lines/WindowThreadCall.h"
 #include "platform/Clock.h"
@@ -18,6 +19,16 @@
 
 #include <QCoreApplication>
 
+#include <climits>
+
+namespace {
+
+// How soon a held automatic start is tried again.
+constexpr int kAutoStartRetryMs = 250;
+constexpr int kNoStatus = INT_MIN;
+
+} // namespace
+
 LineController::LineController(LineRows& rows, Prompter& prompter, const Clock& clock, QObject* context)
     : m_rows(rows)
     , m_prompter(prompter)
@@ -29,7 +40,12 @@ LineController::LineController(LineRows& rows, Prompter& prompter, const Clock& 
         timer->setInterval(1000);
         QObject::connect(timer.get(), &QTimer::timeout, context, [this, line] { OnLineTimer(line); });
         m_timers[size_t(line)] = std::move(timer);
+        auto autoTimer = std::make_unique<QTimer>();
+        autoTimer->setSingleShot(true);
+        QObject::connect(autoTimer.get(), &QTimer::timeout, context, [this, line] { OnAutoStartTimer(line); });
+        m_autoTimers[size_t(line)] = std::move(autoTimer);
     }
+    m_lastStatus.fill(kNoStatus);
 }
 
 LineController::~LineController()
@@ -52,6 +68,15 @@ void LineController::SetVersionReader(VersionFileReader* reader, bool skipVerifi
     m_verifier = std::make_unique<LineVerifier>(*reader, skipVerification, &LineController::Text, versionWait);
 }
 
+void LineController::SetAutoStart(bool on, std::chrono::milliseconds delay)
+{
+    m_autoStart = on;
+    m_autoStartDelay = delay;
+    if (!on)
+        for (int line = 0; line < kLines; ++line)
+            CancelAutoStart(line);
+}
+
 QString LineController::Text(const char* key)
 {
     return LanguageText::instance().Lookup(key);
@@ -71,6 +96,8 @@ void LineController::ResetLines()
         state.devicePresent = 0;
         state.elapsedSeconds = 0;
         state.port.number = 0;
+        CancelAutoStart(line);
+        m_lastStatus[size_t(line)] = kNoStatus;
         m_rows.SetLineProgress(0, line);
         m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
         m_rows.SetLineItem(LINE_ITEM_INFO, line, QString());
@@ -110,10 +137,16 @@ bool LineController::RefusedWhileBusy()
 
 void LineController::StartLine(int line)
 {
+    Start(line, false);
+}
+
+void LineController::Start(int line, bool automatic)
+{
     LineState& state = m_lines[size_t(line)];
     // A running line keeps its offer until it ends.
     if (!state.enabled || state.running)
         return;
+    CancelAutoStart(line);
     if (!m_reader || m_reader->directory().isEmpty()) {
         m_prompter.warn(Text("IDC_EXE_INFO_VERSIONPATHNULL"));
         return;
@@ -125,10 +158,16 @@ void LineController::StartLine(int line)
     state.lastMessage.clear();
     m_timers[size_t(line)]->start();
 
+    const QByteArray package = m_reader->displayVersion();
+    Log(line, QStringLiteral("start%1, package %2")
+                  .arg(automatic ? QStringLiteral(" (automatic)") : QString(),
+                       package.isEmpty() ? QStringLiteral("not read yet") : TextCodec::decode(package)));
+
     ++m_liveWorkers;
     const LineJob job{state.port.number, line};
     if (LineWorker::Start(job, [this](const LineJob& j) { RunLine(j); --m_liveWorkers; }))
         return;
+    Log(line, QStringLiteral("not started: no thread"));
     // Left running, the line could never end and the tool never close again:
     // give the line back as it was before the start.
     --m_liveWorkers;
@@ -164,17 +203,53 @@ void LineController::SetItemFromWorker(int kind, int line, const QString& text)
 void LineController::RunLine(const LineJob& job)
 {
     const int line = job.line;
-    const DeviceInfo device = m_lines[size_t(line)].device;
-    const bool passed = m_verifier->VerifyLine(device, [this, line](const QString& text) {
-        SetItemFromWorker(LINE_ITEM_INFO, line, text);
-    });
+    DeviceInfo device;
+    {
+        const std::lock_guard lock(m_deviceLock);
+        device = m_lines[size_t(line)].device;
+    }
+    QString reason;
+    QString holder;
+    LineVerifier::DuplicateFinder isDuplicate;
+    if (m_dupImeiCheck)
+        isDuplicate = [this, line, &holder](const QByteArray& imei) {
+            holder = EarlierLineWithImei(line, imei);
+            return !holder.isEmpty();
+        };
+    const bool passed = m_verifier->VerifyLine(
+        device,
+        [this, line, &reason](const QString& text) {
+            reason = text;
+            SetItemFromWorker(LINE_ITEM_INFO, line, text);
+        },
+        isDuplicate);
     if (!passed) {
+        if (!holder.isEmpty()) {
+            // The tooltip names the line that has the unit with this IMEI.
+            reason += QStringLiteral(": ") + holder;
+            SetItemFromWorker(LINE_ITEM_INFO_TIP, line, reason);
+        }
         SetItemFromWorker(LINE_ITEM_BADGE, line, QStringLiteral("4"));
-        RunOnWindowThread(m_context, [this, line] { StopLine(line); });
+        RunOnWindowThread(m_context, [this, line, reason] {
+            Log(line, QStringLiteral("refused: ") + reason);
+            StopLine(line);
+        });
         return;
     }
     // The Port Config dialog cannot change the port while the line runs.
     m_engine.engine()->Download(line, m_lines[size_t(line)].port.number);
+}
+
+QString LineController::EarlierLineWithImei(int line, const QByteArray& imei) const
+{
+    const std::lock_guard lock(m_deviceLock);
+    const quint64 mine = m_lines[size_t(line)].offerOrder;
+    for (int other = 0; other < kLines; ++other) {
+        const LineState& state = m_lines[size_t(other)];
+        if (other != line && state.devicePresent && state.offerOrder < mine && state.device.imei == imei)
+            return QStringLiteral("%1. %2").arg(QString::number(other + 1), state.port.name);
+    }
+    return {};
 }
 
 void LineController::StopLine(int line)
@@ -186,6 +261,7 @@ void LineController::StopLine(int line)
 
 void LineController::ShowNoPort(int line)
 {
+    CancelAutoStart(line);
     m_rows.SetLineItem(LINE_ITEM_INFO, line, QString());
     m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
     m_rows.SetLineItem(LINE_ITEM_VERSION, line, QString());
@@ -211,9 +287,18 @@ void LineController::ScanLine(int line, int offer)
     EngineText info{};
     const int status = m_engine.engine()->QueryDevice(line, state.port.number, &info);
     info.text[sizeof(info.text) - 1] = '\0';
-    state.device = ParseDeviceInfo(QByteArray(info.text));
+    // Logged with the IMEI the line had: a unit that left is named.
+    LogStatus(line, status);
+    {
+        const std::lock_guard lock(m_deviceLock);
+        state.device = ParseDeviceInfo(QByteArray(info.text));
+    }
     if (status == 0) {
         if (offer && !state.devicePresent) {
+            {
+                const std::lock_guard lock(m_deviceLock);
+                state.offerOrder = ++m_offers;
+            }
             m_rows.SetLineItem(LINE_ITEM_IMEI, line, TextCodec::decode(state.device.imei));
             m_rows.SetLineItem(LINE_ITEM_VERSION, line, TextCodec::decode(state.device.displayVersion));
             m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("1"));
@@ -222,11 +307,17 @@ void LineController::ScanLine(int line, int offer)
             m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("1"));
             state.enabled = 1;
             state.devicePresent = 1;
+            Log(line, QStringLiteral("ready: %1, %2")
+                          .arg(TextCodec::decode(state.device.displayVersion),
+                               TextCodec::decode(state.device.internalVersion)));
+            ArmAutoStart(line);
         } else if (!offer && !state.devicePresent) {
             state.enabled = 0;
         }
         return;
     }
+    // A unit still being pushed in, or already gone again, is not started.
+    CancelAutoStart(line);
     m_rows.SetLineItem(LINE_ITEM_IMEI, line, QString());
     m_rows.SetLineItem(LINE_ITEM_VERSION, line, QString());
     m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
@@ -242,6 +333,53 @@ void LineController::ScanLine(int line, int offer)
         m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
     }
     state.enabled = 0;
+}
+
+void LineController::ArmAutoStart(int line)
+{
+    if (!m_autoStart)
+        return;
+    m_readySince[size_t(line)] = m_clock.now();
+    m_autoTimers[size_t(line)]->start(int(m_autoStartDelay.count()));
+}
+
+void LineController::CancelAutoStart(int line)
+{
+    m_readySince[size_t(line)] = QDateTime();
+    m_autoTimers[size_t(line)]->stop();
+}
+
+void LineController::OnAutoStartTimer(int line)
+{
+    if (line < 0 || line >= kLines || !m_readySince[size_t(line)].isValid())
+        return;
+    QTimer& timer = *m_autoTimers[size_t(line)];
+    const QDateTime now = m_clock.now();
+    qint64 ready = m_readySince[size_t(line)].msecsTo(now);
+    if (ready < 0) {
+        // The clock was set back: count the delay anew.
+        m_readySince[size_t(line)] = now;
+        ready = 0;
+    }
+    const qint64 delay = m_autoStartDelay.count();
+    if (ready < delay) {
+        timer.start(int(delay - ready));
+        return;
+    }
+    if (m_autoStartGate && !m_autoStartGate()) {
+        timer.start(kAutoStartRetryMs);
+        return;
+    }
+    const LineState& state = m_lines[size_t(line)];
+    if (state.port.number == 0 || state.running || !state.enabled) {
+        CancelAutoStart(line);
+        return;
+    }
+    // The scan may not have seen a unit that was pulled a moment ago: ask
+    // the port once more; a report other than ready cancels the start.
+    ScanLine(line, 1);
+    if (m_readySince[size_t(line)].isValid())
+        Start(line, true);
 }
 
 void LineController::OnLineTimer(int line)
@@ -274,6 +412,7 @@ void LineController::OnLineMessage(const char* text, int line)
         return;
     const QString message = TextCodec::decode(QByteArray(text));
     m_lines[size_t(line)].lastMessage = message;
+    Log(line, QStringLiteral("engine: ") + message);
     m_rows.SetLineItem(LINE_ITEM_INFO, line, message);
     // On an idle line the engine explains a device it cannot offer (no
     // permission, held by another program); the port scan then shows its own
@@ -298,6 +437,9 @@ void LineController::OnLineResult(const int32_t* code, int line)
         m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_DOWNLOADFAIL"));
         m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("4"));
     }
+    Log(line, QStringLiteral("result: %1, engine code %2, %3")
+                  .arg(passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"), QString::number(*code),
+                       FormatElapsed(m_lines[size_t(line)].elapsedSeconds)));
     if (m_counters) {
         m_counters->UpdateCounters(passed, false, m_rows.ClockText());
         m_rows.ShowCounters();
@@ -324,4 +466,28 @@ void LineController::LogLineResult(int line, bool passed, int engineCode)
     if (m_records->AppendRecord(record) && m_recordDb)
         m_recordDb->addLineResult(record, {line, state.port.number, engineCode, state.lastMessage,
                                            state.elapsedSeconds, now});
+}
+
+void LineController::LogStatus(int line, int status)
+{
+    int& last = m_lastStatus[size_t(line)];
+    if (status == last)
+        return;
+    last = status;
+    // A ready device is logged when it is offered.
+    if (status == -1)
+        Log(line, QStringLiteral("no device"));
+    else if (status != 0)
+        Log(line, QStringLiteral("not ready: status %1").arg(status));
+}
+
+void LineController::Log(int line, const QString& text)
+{
+    if (!m_log)
+        return;
+    const LineState& state = m_lines[size_t(line)];
+    const QString imei = state.device.imei.isEmpty() ? QStringLiteral("-") : TextCodec::decode(state.device.imei);
+    const QString port = state.port.name.isEmpty() ? QStringLiteral("-") : state.port.name;
+    m_log->Add(m_clock.now(),
+               QStringLiteral("line %1 %2 IMEI %3 %4").arg(QString::number(line + 1), port, imei, text));
 }

@@ -5,6 +5,7 @@
 #include "lines/LineState.h"
 #include "lines/LineWorker.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QTimer>
@@ -12,7 +13,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 class Clock;
 class LineRows;
@@ -21,6 +24,7 @@ class PassCounters;
 class Prompter;
 class RecordDbLink;
 class RecordStore;
+class StationLog;
 class VersionFileReader;
 
 // The eight lines without their widgets: their state, starting them, the
@@ -49,6 +53,17 @@ public:
     void SetRecordDb(RecordDbLink* recordDb) { m_recordDb = recordDb; }
     // The reader and the verification rule that the workers use.
     void SetVersionReader(VersionFileReader* reader, bool skipVerification, std::chrono::milliseconds versionWait);
+    // "DupImeiCheck": the verification refuses a device whose IMEI is that
+    // of a device on another line offered before it. Set before any start.
+    void SetDuplicateImeiCheck(bool on) { m_dupImeiCheck = on; }
+    // "AutoStart", "AutoStartDelayMs": a ready device that the scan offers
+    // starts its line by itself once it has stayed ready for the delay.
+    void SetAutoStart(bool on, std::chrono::milliseconds delay);
+    // Asked before a line starts by itself; false holds the start back (the
+    // window: while a dialog is open) and it is tried again shortly.
+    void SetAutoStartGate(std::function<bool()> open) { m_autoStartGate = std::move(open); }
+    // The daily log that every line's messages, starts and results go to.
+    void SetLog(StationLog* log) { m_log = log; }
 
     EngineBinding& binding() { return m_engine; }
     FlashEngine* engine() const { return m_engine.engine(); }
@@ -67,6 +82,10 @@ public:
     void RefreshPorts(int offer);
     // A tick of a line timer.
     void OnLineTimer(int line);
+    // The timer of a line's automatic start: starts it when its device has
+    // been ready for the delay by the clock, else waits on.
+    void OnAutoStartTimer(int line);
+    bool autoStartPending(int line) const { return m_readySince[size_t(line)].isValid(); }
 
     // Engine messages, on the window thread.
     void OnLineDevice(const int32_t* offer, int line) override;
@@ -86,7 +105,16 @@ public:
     static QString FormatElapsed(int seconds);
 
 private:
+    void Start(int line, bool automatic);
+    void ArmAutoStart(int line);
+    void CancelAutoStart(int line);
     void RunLine(const LineJob& job);
+    // "n. PORT" of a line before this one whose present device has imei;
+    // empty when there is none. Any thread.
+    QString EarlierLineWithImei(int line, const QByteArray& imei) const;
+    // One entry of the daily log for the line, with its port and IMEI.
+    void Log(int line, const QString& text);
+    void LogStatus(int line, int status);
     void StopLine(int line);
     void UpdateLineClock(int line);
     void ShowNoPort(int line);
@@ -102,6 +130,17 @@ private:
     QObject* m_context;
     std::array<LineState, kLines> m_lines;
     std::array<std::unique_ptr<QTimer>, kLines> m_timers;
+    std::array<std::unique_ptr<QTimer>, kLines> m_autoTimers;
+    std::array<QDateTime, kLines> m_readySince; // invalid: no automatic start waiting
+    std::array<int, kLines> m_lastStatus;       // of the last scan, for the log
+    bool m_autoStart = false;
+    std::chrono::milliseconds m_autoStartDelay{1500};
+    std::function<bool()> m_autoStartGate;
+    bool m_dupImeiCheck = true;
+    // Guards every line's device and offer order against other lines' workers.
+    mutable std::mutex m_deviceLock;
+    quint64 m_offers = 0;
+    StationLog* m_log = nullptr;
     EngineBinding m_engine;
     VersionFileReader* m_reader = nullptr;
     std::unique_ptr<LineVerifier> m_verifier;

@@ -17,7 +17,10 @@ struct LineState
     std::atomic<int> devicePresent{0}; // offered and not yet reported gone
     int elapsedSeconds = 0;            // window thread only
     LinePort port;                     // window thread only
-    DeviceInfo device;                 // written by the port scan of idle lines only
+    // Written by the port scan of idle lines only, under the controller's
+    // device lock: other lines' workers compare IMEIs with it.
+    DeviceInfo device;
+    quint64 offerOrder = 0;            // when the device was offered (larger: later); same lock
     QString lastMessage;               // the engine's last message text; window thread only
 };
 

@@ -19,7 +19,8 @@ LineVerifier::LineVerifier(VersionFileReader& reader, bool skipVerification, Tex
 {
 }
 
-bool LineVerifier::VerifyLine(const DeviceInfo& device, const InfoSetter& setInfo) const
+bool LineVerifier::VerifyLine(const DeviceInfo& device, const InfoSetter& setInfo,
+                              const DuplicateFinder& isDuplicate) const
 {
     setInfo(m_lookup("IDC_EXE_INFO_CHECKVERSION"));
     if (m_skipVerification)
@@ -27,6 +28,10 @@ bool LineVerifier::VerifyLine(const DeviceInfo& device, const InfoSetter& setInf
     // The IMEI first, so such a device is refused before any package is read.
     if (device.imei.isEmpty() || device.imei == NoImei)
         return fail(setInfo, "IDC_EXE_INFO_IMEIERROR");
+    // Two units with one IMEI: one of them carries a copied identity, and
+    // flashing both would put the same IMEI into two records.
+    if (isDuplicate && isDuplicate(device.imei))
+        return fail(setInfo, "IDC_EXE_INFO_DUPLICATEIMEI");
 
     const QByteArray packageInternal = m_reader.waitForInternalVersion(m_versionWait);
     if (packageInternal.isEmpty())

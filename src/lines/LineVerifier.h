@@ -17,6 +17,9 @@ class LineVerifier final
 public:
     using TextLookup = std::function<QString(const char* key)>;
     using InfoSetter = std::function<void(const QString& text)>;
+    // True when a device with this IMEI sits on another line that holds it
+    // first: the device being checked is the duplicate.
+    using DuplicateFinder = std::function<bool(const QByteArray& imei)>;
 
     static constexpr std::chrono::milliseconds DefaultVersionWait{60000};
 
@@ -26,8 +29,10 @@ public:
 
     // True when the device may be downloaded. On false the reason has been
     // shown through setInfo. Blocks while the package's internal version is
-    // not yet known, at most versionWait.
-    bool VerifyLine(const DeviceInfo& device, const InfoSetter& setInfo) const;
+    // not yet known, at most versionWait. Without a finder the IMEI is not
+    // compared with other lines'.
+    bool VerifyLine(const DeviceInfo& device, const InfoSetter& setInfo,
+                    const DuplicateFinder& isDuplicate = {}) const;
 
 private:
     bool fail(const InfoSetter& setInfo, const char* key) const;

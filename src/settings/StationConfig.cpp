@@ -3,6 +3,8 @@
 #include "platform/StationPaths.h"
 #include "platform/TextCodec.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr char kOptions[] = "DLOption";
@@ -32,6 +34,21 @@ void WriteRunFlag(bool on)
 int ReadDLMode()
 {
     return file().readInt(kOptions, "DLMode", 0);
+}
+
+bool ReadAutoStart()
+{
+    return file().readInt(kOptions, "AutoStart", 0) != 0;
+}
+
+int ReadAutoStartDelayMs()
+{
+    return std::clamp(file().readInt(kOptions, "AutoStartDelayMs", 1500), 0, 60000);
+}
+
+bool ReadDupImeiCheck()
+{
+    return file().readInt(kOptions, "DupImeiCheck", 1) != 0;
 }
 
 QString ReadVersionPath()

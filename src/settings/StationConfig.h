@@ -9,7 +9,7 @@
 #include <array>
 
 // config.ini beside the executable: section "DLOption" (LANG, RunFlag,
-// DLMode), "GET_DLL_Setting" (ITEM_VERSIONFILE_PATH, PORTS,
+// DLMode, AutoStart, AutoStartDelayMs, DupImeiCheck), "GET_DLL_Setting" (ITEM_VERSIONFILE_PATH, PORTS,
 // ITEM_NVFILE_PATH) and "RECORD_DB" (URL). Read key by key when needed; nothing cached here.
 // Writes replace the file atomically; their result is for information only.
 namespace StationConfig {
@@ -21,6 +21,13 @@ void WriteRunFlag(bool on);
 
 // "DLOption"/"DLMode": nonzero switches the version and IMEI check off.
 int ReadDLMode();
+// "DLOption"/"AutoStart": nonzero starts a line by itself once its device
+// has stayed ready for "AutoStartDelayMs" (default 1500, at most 60000).
+bool ReadAutoStart();
+int ReadAutoStartDelayMs();
+// "DLOption"/"DupImeiCheck" (default 1): 0 lets a device through whose IMEI
+// is that of a device on another line.
+bool ReadDupImeiCheck();
 // "GET_DLL_Setting"/"ITEM_VERSIONFILE_PATH", at most 4000 bytes.
 QString ReadVersionPath();
 bool WriteVersionPath(const QString& dir);

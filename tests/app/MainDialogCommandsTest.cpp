@@ -245,3 +245,29 @@ TEST_F(MainDialogCommands, ExportProposesTheStationNameAndCanBeCancelled)
     EXPECT_EQ(request.filter, QStringLiteral("csv file(*.csv) | *.csv; ||"));
     EXPECT_TRUE(request.overwritePrompt); // the save dialog asks before replacing a file
 }
+
+// A unit that becomes ready while Port Config is open waits until the dialog
+// has closed: a line must not start under a dialog that may rebind it.
+TEST_F(MainDialogCommands, AutoStartWaitsWhileADialogIsOpen)
+{
+    const QString package = makePackage();
+    writeConfig("[DLOption]\nAutoStart=1\nAutoStartDelayMs=0\n[GET_DLL_Setting]\nPORTS=3\nITEM_VERSIONFILE_PATH="
+                + package.toUtf8() + "\n");
+    ASSERT_TRUE(open());
+    bool startedWhileOpen = true;
+    answerPortConfig(
+        [&](PortConfigDialog&) {
+            plug(3);
+            m_engine.deviceChanged(1);
+            ASSERT_TRUE(m_window->lines().autoStartPending(0));
+            m_window->lines().OnAutoStartTimer(0);
+            startedWhileOpen = m_window->lineState(0).running;
+            EXPECT_EQ(badge(0), QStringLiteral("READY"));
+        },
+        false);
+    m_window->OnPortConfig();
+    EXPECT_FALSE(startedWhileOpen);
+    ASSERT_TRUE(waitFor([&] { return badge(0) == QStringLiteral("PASS"); }));
+    waitLineIdle(0);
+    EXPECT_EQ(m_engine.downloads(), 1);
+}

@@ -157,3 +157,24 @@ TEST_F(MainDialogLines, FailedThreadStartGivesTheLineBack)
     EXPECT_EQ(s_exitCalls, 1);
 }
 
+
+// The keys reach the lines: both units start by themselves, one IMEI or not,
+// and the day's log in the data dir tells so.
+TEST_F(MainDialogLines, AutoStartAndDuplicateImeiKeysAndTheDailyLog)
+{
+    plug(3);
+    plug(4); // the same IMEI
+    const QString package = makePackage();
+    writeConfig("[DLOption]\nAutoStart=1\nAutoStartDelayMs=0\nDupImeiCheck=0\n[GET_DLL_Setting]\nPORTS=3,4\n"
+                "ITEM_VERSIONFILE_PATH="
+                + package.toUtf8() + "\n");
+    ASSERT_TRUE(open());
+    ASSERT_TRUE(waitFor([&] { return badge(0) == QStringLiteral("PASS") && badge(1) == QStringLiteral("PASS"); }));
+    waitLineIdle(0);
+    waitLineIdle(1);
+    EXPECT_EQ(m_engine.downloads(), 2);
+    ASSERT_TRUE(m_window->stationLog().Flush(std::chrono::seconds(10)));
+    const QByteArray log = m_data.read(QStringLiteral("logs/station-2026-12-07.log"));
+    EXPECT_TRUE(log.contains("line 2 USB_4 IMEI 356938035643809 start (automatic), package "))
+        << log.constData();
+}

@@ -2,6 +2,7 @@
 
 #include "RecordingRows.h"
 #include "lines/LineWorker.h"
+#include "lines/StationLog.h"
 #include "platform/StationPaths.h"
 #include "platform/SystemLocale.h"
 #include "records/PassCounters.h"
@@ -16,10 +17,12 @@
 #include "support/TempDir.h"
 #include "support/WaitFor.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -73,6 +76,7 @@ protected:
     void TearDown() override
     {
         m_lines.reset();
+        m_log.reset();
         m_reader.reset();
         LanguageText::setInstance(nullptr);
         SystemLocale::overrideLocale("");
@@ -95,26 +99,41 @@ protected:
         m_lines = std::make_unique<LineController>(m_rows, m_prompter, m_clock, &m_context);
         m_lines->SetCounters(m_counters.get());
         m_lines->SetRecords(m_records.get());
-        m_lines->SetVersionReader(m_reader.get(), false, m_versionWait);
+        m_lines->SetVersionReader(m_reader.get(), m_skipVerification, m_versionWait);
+        m_lines->SetDuplicateImeiCheck(m_dupImeiCheck);
+        m_lines->SetAutoStart(m_autoStart, std::chrono::milliseconds(1500));
+        m_lines->SetLog(m_log.get());
         ASSERT_TRUE(m_lines->binding().Adopt(&m_engine, m_lines.get(), &m_context));
         m_lines->ResetLines();
         m_lines->BindPorts(ParsePorts(ports));
         m_lines->RefreshPorts(1);
     }
 
-    // Lines 0..n-1 on ports 3, 4, ... with ready devices, and a package read.
+    // Lines 0..n-1 on ports 3, 4, ... with ready devices (each of its own
+    // IMEI), and a package read.
     void startReady(int lines = 1)
     {
         QByteArray ports;
         for (int i = 0; i < lines; ++i) {
             ports += (i ? "," : "") + QByteArray::number(3 + i);
-            plug(3 + i);
+            plug(3 + i, unit(i));
         }
         start(ports, makePackage());
         ASSERT_TRUE(waitFor([&] { return !m_reader->internalVersion().isEmpty(); }));
     }
 
     void plug(int port, const QByteArray& info = kDevice) { m_engine.setDevice(port, 0, info); }
+    // The device text of the nth unit: kDevice, then other IMEIs.
+    static QByteArray unit(int n)
+    {
+        return n == 0 ? QByteArray(kDevice) : "ABC_DE_V1.0,ABC_DE_INT_V1.0,3569380356438" + QByteArray::number(10 + n);
+    }
+    std::vector<std::pair<int, int>> sortedDownloads() const
+    {
+        auto calls = m_engine.downloadCalls();
+        std::sort(calls.begin(), calls.end());
+        return calls;
+    }
 
     QString makePackage()
     {
@@ -126,6 +145,31 @@ protected:
     void waitLineIdle(int line)
     {
         ASSERT_TRUE(waitFor([&] { return !m_lines->lineState(line).running && m_lines->liveWorkers() == 0; }));
+    }
+
+    // The daily log in the data dir, written by its own thread.
+    void useLog()
+    {
+        m_log = std::make_unique<StationLog>(m_data.path() + QStringLiteral("logs/"));
+        m_log->Start();
+    }
+    QByteArray logOf(const QDate& day)
+    {
+        EXPECT_TRUE(m_log->Flush(std::chrono::seconds(10)));
+        return m_data.read(QStringLiteral("logs/") + StationLog::FileName(day));
+    }
+    QByteArray todaysLog() { return logOf(m_clock.now().date()); }
+
+    void advanceClock(int ms) { m_clock.set(m_clock.now().addMSecs(ms)); }
+    void passDownloads()
+    {
+        m_engine.setDownload([](ScriptedEngine& e, int line, int) { e.result(line, 0); });
+    }
+    // Records in the plain scratch copy of the log, one per line.
+    int records() const
+    {
+        const QByteArray log = m_data.read(QStringLiteral("rqvtcsv123.txt"));
+        return log.isEmpty() ? 0 : int(log.count('\n')) - 1; // the title line
     }
 
     QString counts() const { return m_counters->currentDisplay() + QLatin1Char(' ') + m_counters->cumulativeDisplay(); }
@@ -151,7 +195,11 @@ protected:
     std::unique_ptr<PassCounters> m_counters;
     std::unique_ptr<RecordStore> m_records;
     std::unique_ptr<LineController> m_lines;
+    std::unique_ptr<StationLog> m_log;
     std::chrono::milliseconds m_versionWait{5000};
+    bool m_skipVerification = false;
+    bool m_dupImeiCheck = true;
+    bool m_autoStart = false;
 };
 
 TEST_F(LineControllerTest, ReadyDeviceIsOfferedAndAPassIsShownCountedAndRecorded)
@@ -459,4 +507,234 @@ TEST_F(LineControllerTest, UnknownPackageVersionFailsAfterTheWait)
     waitLineIdle(0);
     EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_FILEVERSIONERROR"));
     EXPECT_EQ(m_rows.badge(0), BADGE_FAIL);
+}
+
+// Start on plug-in: the delay counts by the clock from the offer; the
+// timer's expiry is called directly, as the line timer's tick is above.
+TEST_F(LineControllerTest, AutoStartStartsAPluggedUnitOnceAfterTheDelay)
+{
+    m_autoStart = true;
+    passDownloads();
+    startReady();
+    EXPECT_TRUE(m_lines->autoStartPending(0));
+    advanceClock(1000);
+    m_lines->OnAutoStartTimer(0);
+    EXPECT_EQ(m_engine.downloads(), 0);
+    EXPECT_EQ(m_rows.badge(0), BADGE_READY);
+    advanceClock(500);
+    m_lines->OnAutoStartTimer(0);
+    waitLineIdle(0);
+    EXPECT_EQ(m_engine.downloads(), 1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_PASS);
+    EXPECT_EQ(counts(), QStringLiteral("1/1 1/1"));
+
+    // The finished unit stays in its socket: it is neither offered nor started again.
+    m_engine.deviceChanged(1);
+    EXPECT_FALSE(m_lines->autoStartPending(0));
+    advanceClock(60000);
+    m_lines->OnAutoStartTimer(0);
+    EXPECT_EQ(m_engine.downloads(), 1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_PASS);
+
+    // Pulled, and the next unit plugged: that one starts after the delay.
+    m_engine.removeDevice(3);
+    m_engine.deviceChanged(1);
+    plug(3);
+    m_engine.deviceChanged(1);
+    EXPECT_TRUE(m_lines->autoStartPending(0));
+    advanceClock(1500);
+    m_lines->OnAutoStartTimer(0);
+    waitLineIdle(0);
+    EXPECT_EQ(m_engine.downloads(), 2);
+}
+
+TEST_F(LineControllerTest, AutoStartWaitsForAUnitThatFlapsDuringTheDelay)
+{
+    m_autoStart = true;
+    passDownloads();
+    startReady();
+    advanceClock(1000);
+    // Contacts bounce while the unit is pushed in: gone, back.
+    m_engine.removeDevice(3);
+    m_engine.deviceChanged(1);
+    EXPECT_FALSE(m_lines->autoStartPending(0));
+    plug(3);
+    m_engine.deviceChanged(1);
+    advanceClock(600); // 1.6 s since the first offer, 0.6 s since the last
+    m_lines->OnAutoStartTimer(0);
+    EXPECT_EQ(m_engine.downloads(), 0);
+    EXPECT_TRUE(m_lines->autoStartPending(0));
+
+    // Not ready for a moment: the offer is used up until the unit leaves.
+    m_engine.setDevice(3, 2);
+    m_engine.deviceChanged(1);
+    plug(3);
+    m_engine.deviceChanged(1);
+    EXPECT_FALSE(m_lines->autoStartPending(0));
+    advanceClock(5000);
+    m_lines->OnAutoStartTimer(0);
+    EXPECT_EQ(m_engine.downloads(), 0);
+    EXPECT_EQ(m_lines->liveWorkers(), 0);
+}
+
+TEST_F(LineControllerTest, AutoStartAsksThePortAgainAndWaitsWhileHeld)
+{
+    m_autoStart = true;
+    passDownloads();
+    startReady(2);
+    bool open = false;
+    m_lines->SetAutoStartGate([&] { return open; });
+    // Pulled without a device event yet: the last look at the port finds it empty.
+    m_engine.removeDevice(3);
+    advanceClock(1500);
+    m_lines->OnAutoStartTimer(0);
+    m_lines->OnAutoStartTimer(1);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_CLICKSTARTBTN")); // held: not even asked yet
+    EXPECT_EQ(m_engine.downloads(), 0);
+    open = true;
+    m_lines->OnAutoStartTimer(0);
+    m_lines->OnAutoStartTimer(1);
+    waitLineIdle(1);
+    EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_NODEVICE"));
+    EXPECT_EQ(m_engine.downloadCalls(), (std::vector<std::pair<int, int>>{{1, 4}}));
+
+    // Off: a plugged unit waits for its button.
+    m_lines->SetAutoStart(false, std::chrono::milliseconds(1500));
+    plug(3);
+    m_engine.deviceChanged(1);
+    EXPECT_EQ(m_rows.badge(0), BADGE_READY);
+    EXPECT_FALSE(m_lines->autoStartPending(0));
+}
+
+TEST_F(LineControllerTest, SecondUnitWithTheSameImeiIsRefusedAndNeitherCountedNorRecorded)
+{
+    passDownloads();
+    plug(3);
+    plug(4); // the same IMEI
+    plug(5, "ABC_DE_V1.0,ABC_DE_INT_V1.0,356938035643817");
+    start("3,4,5", makePackage());
+    // The later unit is the duplicate, also when its line is started first.
+    m_lines->StartLine(1);
+    waitLineIdle(1);
+    EXPECT_EQ(m_rows.badge(1), BADGE_FAIL);
+    EXPECT_EQ(m_rows.info(1), text("IDC_EXE_INFO_DUPLICATEIMEI"));
+    EXPECT_EQ(m_rows.item(LINE_ITEM_INFO_TIP, 1), text("IDC_EXE_INFO_DUPLICATEIMEI") + QStringLiteral(": 1. USB_3"));
+    EXPECT_EQ(counts(), QStringLiteral("0/0 0/0"));
+    EXPECT_EQ(records(), 0);
+
+    m_lines->StartAllLines();
+    waitLineIdle(0);
+    waitLineIdle(2);
+    EXPECT_EQ(m_rows.badge(0), BADGE_PASS);
+    EXPECT_EQ(m_rows.badge(2), BADGE_PASS);
+    EXPECT_EQ(sortedDownloads(), (std::vector<std::pair<int, int>>{{0, 3}, {2, 5}}));
+    EXPECT_EQ(counts(), QStringLiteral("2/2 2/2"));
+    EXPECT_EQ(records(), 2);
+    EXPECT_EQ(m_rows.offWindowThread(), 0);
+
+    // Once the first unit has left, the second is alone with its IMEI.
+    m_engine.removeDevice(3);
+    m_engine.deviceChanged(1);
+    m_engine.removeDevice(4);
+    m_engine.deviceChanged(1);
+    plug(4);
+    m_engine.deviceChanged(1);
+    m_lines->StartLine(1);
+    waitLineIdle(1);
+    EXPECT_EQ(m_rows.badge(1), BADGE_PASS);
+}
+
+TEST_F(LineControllerTest, DuplicateImeiCheckOffLetsBothUnitsThrough)
+{
+    m_dupImeiCheck = false;
+    passDownloads();
+    plug(3);
+    plug(4); // the same IMEI
+    start("3,4", makePackage());
+    m_lines->StartAllLines();
+    waitLineIdle(0);
+    waitLineIdle(1);
+    EXPECT_EQ(m_rows.badge(1), BADGE_PASS);
+    EXPECT_EQ(m_engine.downloads(), 2);
+}
+
+TEST_F(LineControllerTest, DLModeSkipsTheDuplicateImeiCheckWithTheRest)
+{
+    m_skipVerification = true;
+    passDownloads();
+    plug(3);
+    plug(4); // the same IMEI
+    start("3,4", makePackage());
+    m_lines->StartAllLines();
+    waitLineIdle(0);
+    waitLineIdle(1);
+    EXPECT_EQ(m_rows.badge(1), BADGE_PASS);
+    EXPECT_EQ(m_engine.downloads(), 2);
+}
+
+TEST_F(LineControllerTest, DailyLogHasEveryStepOfALineWithPortAndImei)
+{
+    useLog();
+    m_engine.setDownload([](ScriptedEngine& e, int line, int) {
+        e.message(line, "Writing system.img\x1b[2J\r\nPASS");
+        e.result(line, line == 0 ? 0 : 4);
+    });
+    plug(3);
+    plug(4, "ABC_DE_V1.0,ABC_DE_INT_V1.0,356938035643817");
+    plug(5, "XYZ_V1.0,XYZ_INT_V1.0,356938035643825");
+    start("3,4,5", makePackage());
+    ASSERT_TRUE(waitFor([&] { return !m_reader->internalVersion().isEmpty(); }));
+    m_lines->StartAllLines();
+    waitLineIdle(0);
+    waitLineIdle(1);
+    waitLineIdle(2);
+    m_engine.removeDevice(3);
+    m_engine.deviceChanged(1);
+
+    const QStringList lines = QString::fromUtf8(todaysLog()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QString at = QStringLiteral("2026-12-07 09:35:10.000 ");
+    const QString first = at + QStringLiteral("line 1 USB_3 IMEI 356938035643809 ");
+    for (const QString& expected : {
+             first + QStringLiteral("ready: ABC_DE_V1.0, ABC_DE_INT_V1.0"),
+             first + QStringLiteral("start, package ABC_DE_V2.3"),
+             // A device's control characters cannot make a line of their own.
+             first + QStringLiteral("engine: Writing system.img\\x1b[2J\\x0d\\x0aPASS"),
+             first + QStringLiteral("result: PASS, engine code 0, 0:00"),
+             first + QStringLiteral("no device"),
+             at + QStringLiteral("line 2 USB_4 IMEI 356938035643817 result: FAIL, engine code 4, 0:00"),
+             at + QStringLiteral("line 3 USB_5 IMEI 356938035643825 refused: ") + text("IDC_EXE_INFO_MATCHVERSIONERROR"),
+         })
+        EXPECT_TRUE(lines.contains(expected)) << expected.toStdString() << "\n" << lines.join('\n').toStdString();
+    for (const QString& line : lines)
+        EXPECT_TRUE(line.startsWith(at)) << line.toStdString();
+    EXPECT_EQ(lines.filter(QStringLiteral("line 1 ")).size(), 5);
+}
+
+TEST_F(LineControllerTest, LogWriteFailureLeavesTheDownloadAndItsRecordIntact)
+{
+    useLog();
+    // A full disk: every write of the day's log fails with ENOSPC.
+    const QString file = m_data.path() + QStringLiteral("logs/") + StationLog::FileName(m_clock.now().date());
+    ASSERT_TRUE(QDir().mkpath(m_data.path() + QStringLiteral("logs")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), file));
+    m_engine.setDownload([](ScriptedEngine& e, int line, int) {
+        e.message(line, "Writing system.img");
+        e.result(line, 0);
+    });
+    startReady();
+    m_lines->StartLine(0);
+    waitLineIdle(0);
+    ASSERT_TRUE(m_log->Flush(std::chrono::seconds(10)));
+    EXPECT_GT(m_log->lostLines(), 0u);
+    EXPECT_EQ(m_rows.badge(0), BADGE_PASS);
+    EXPECT_EQ(counts(), QStringLiteral("1/1 1/1"));
+    EXPECT_EQ(records(), 1);
+    EXPECT_TRUE(m_data.read(QStringLiteral("rqvtcsv123.txt")).endsWith(", Y\r\n"));
+
+    // Room again: the log goes on, saying what it lost.
+    ASSERT_TRUE(QFile::remove(file));
+    m_engine.message(0, "after");
+    const QByteArray log = todaysLog();
+    EXPECT_TRUE(log.contains(" lines lost (")) << log.constData();
+    EXPECT_TRUE(log.contains("engine: after")) << log.constData();
 }

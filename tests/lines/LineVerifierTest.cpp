@@ -26,6 +26,7 @@ const QString Check = "IDC_EXE_INFO_CHECKVERSION";
 const QString ImeiError = "IDC_EXE_INFO_IMEIERROR";
 const QString FileError = "IDC_EXE_INFO_FILEVERSIONERROR";
 const QString Mismatch = "IDC_EXE_INFO_MATCHVERSIONERROR";
+const QString Duplicate = "IDC_EXE_INFO_DUPLICATEIMEI";
 
 DeviceInfo device(const QByteArray& display, const QByteArray& internal,
                   const QByteArray& imei = "356938035643809")
@@ -55,7 +56,7 @@ protected:
     // Runs the check on a thread of its own, as a line worker does; gives
     // up at the deadline by stopping the reader, which ends any wait.
     std::optional<bool> verify(const DeviceInfo& info, std::chrono::milliseconds wait = Forever,
-                               bool skip = false)
+                               bool skip = false, const LineVerifier::DuplicateFinder& isDuplicate = {})
     {
         const LineVerifier verifier(m_reader, skip, [](const char* key) { return QString::fromLatin1(key); },
                                     wait);
@@ -63,7 +64,7 @@ protected:
             return verifier.VerifyLine(info, [this](const QString& text) {
                 const std::lock_guard lock(m_mutex);
                 m_infos << text;
-            });
+            }, isDuplicate);
         });
         if (result.wait_for(Deadline) != std::future_status::ready) {
             m_reader.stop();
@@ -102,6 +103,23 @@ TEST_F(LineVerifierTest, MissingImeiFailsBeforeAnyPackageIsRead)
     EXPECT_EQ(infos(), QStringList({Check, ImeiError, Check, ImeiError}));
     EXPECT_EQ(verify(device("ABC_DE_V1.0", "ABC_INT_V1", "0000000000000000"), 10ms), false);
     EXPECT_EQ(infos().last(), FileError); // sixteen zeros is an IMEI
+}
+
+TEST_F(LineVerifierTest, DuplicateImeiIsRefusedBeforeAnyPackageIsRead)
+{
+    QByteArrayList asked;
+    const auto onAnotherLine = [&](const QByteArray& imei) {
+        asked << imei;
+        return true;
+    };
+    EXPECT_EQ(verify(device("ABC_DE_V1.0", "ABC_INT_V1"), Forever, false, onAnotherLine), false);
+    EXPECT_EQ(infos(), QStringList({Check, Duplicate}));
+    EXPECT_EQ(asked, QByteArrayList{"356938035643809"});
+    // An invalid IMEI is refused as such; the skip flag skips the comparison too.
+    EXPECT_EQ(verify(device("ABC_DE_V1.0", "ABC_INT_V1", "000000000000000"), Forever, false, onAnotherLine), false);
+    EXPECT_EQ(infos().last(), ImeiError);
+    EXPECT_EQ(verify(device("ABC_DE_V1.0", "ABC_INT_V1"), Forever, true, onAnotherLine), true);
+    EXPECT_EQ(asked.size(), 1);
 }
 
 TEST_F(LineVerifierTest, UnknownPackageFailsAtTheDeadline)

@@ -121,7 +121,7 @@ TEST(DeliveredLanguageFiles, HoldEveryKey)
                           "IDC_EXE_INFO_VERSIONPATHNULL", "IDC_EXE_INFO_CLEAN", "IDC_EXE_INFO_CHECKVERSION",
                           "IDC_EXE_INFO_FILEVERSIONERROR", "IDC_EXE_INFO_MATCHVERSIONERROR", "IDC_EXE_INFO_IMEIERROR",
                           "IDC_EXE_INFO_NODEVICE", "IDC_EXE_INFO_PHONEINARMMODE", "IDC_EXE_INFO_CLICKSTARTBTN",
-                          "IDC_EXE_INFO_DOWNLOADSUCC", "IDC_EXE_INFO_DOWNLOADFAIL"};
+                          "IDC_EXE_INFO_DOWNLOADSUCC", "IDC_EXE_INFO_DOWNLOADFAIL", "IDC_EXE_INFO_DUPLICATEIMEI"};
     TempDir dir;
     for (const char* file : {"LAN_ENG.ini", "LAN_CHN.ini"}) {
         QFile source(QStringLiteral(STATION_SOURCE_DIR "/res/lang/") + file);
@@ -143,6 +143,8 @@ TEST(DeliveredLanguageFiles, HoldEveryKey)
     EXPECT_EQ(chinese.Lookup("IDC_EXE_INFO_DOWNLOADSUCC"), QStringLiteral(u"升级成功"));
     EXPECT_EQ(chinese.Lookup("IDC_EXE_INFO_DOWNLOADFAIL"), QStringLiteral(u"升级失败"));
     EXPECT_EQ(chinese.Lookup("IDC_EXE_INFO_MATCHVERSIONERROR"), QStringLiteral(u"版本不匹配"));
+    EXPECT_EQ(english.Lookup("IDC_EXE_INFO_DUPLICATEIMEI"), QStringLiteral("Same IMEI as another line"));
+    EXPECT_EQ(chinese.Lookup("IDC_EXE_INFO_DUPLICATEIMEI"), QStringLiteral(u"与其他线路的IMEI相同"));
 }
 
 } // namespace

@@ -56,6 +56,22 @@ TEST_F(StationConfigTest, DLModeNumberOrNot)
     EXPECT_EQ(StationConfig::ReadDLMode(), 0);
 }
 
+TEST_F(StationConfigTest, AutoStartAndDuplicateImeiKeys)
+{
+    EXPECT_FALSE(StationConfig::ReadAutoStart());
+    EXPECT_EQ(StationConfig::ReadAutoStartDelayMs(), 1500);
+    EXPECT_TRUE(StationConfig::ReadDupImeiCheck());
+    m_dir.write("config.ini", "[DLOption]\nAutoStart=1\nAutoStartDelayMs=800\nDupImeiCheck=0\n");
+    EXPECT_TRUE(StationConfig::ReadAutoStart());
+    EXPECT_EQ(StationConfig::ReadAutoStartDelayMs(), 800);
+    EXPECT_FALSE(StationConfig::ReadDupImeiCheck());
+    // A delay outside 0 to 60 s is held to it.
+    m_dir.write("config.ini", "[DLOption]\nAutoStartDelayMs=-5\n");
+    EXPECT_EQ(StationConfig::ReadAutoStartDelayMs(), 0);
+    m_dir.write("config.ini", "[DLOption]\nAutoStartDelayMs=99999999999\n");
+    EXPECT_EQ(StationConfig::ReadAutoStartDelayMs(), 60000);
+}
+
 TEST_F(StationConfigTest, RecordDbUrlAsWrittenOrEmpty)
 {
     EXPECT_TRUE(StationConfig::ReadRecordDbUrl().isEmpty());

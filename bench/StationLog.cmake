@@ -1,0 +1,2 @@
+add_executable(bench_station_log ${CMAKE_CURRENT_LIST_DIR}/StationLogBench.cpp)
+target_link_libraries(bench_station_log PRIVATE station_lines benchmark::benchmark station_common)
