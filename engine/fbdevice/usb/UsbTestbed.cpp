@@ -223,6 +223,12 @@ int UsbTestbed::plugModel(const std::string& location, fbdevice::DeviceModel& mo
 {
     const int address = plug(location, std::make_shared<ModelPacketDevice>(model));
     const std::string back = comeBackAt.empty() ? location : comeBackAt;
+    {
+        std::lock_guard lock(m_mutex);
+        m_models[location] = &model;
+        m_models[back] = &model;
+        m_pulled[back] = false;
+    }
     device(location)->setOnLeave([this, location, back, &model] {
         // Not on umockdev's thread: that one serves the ioctls of the bus.
         std::lock_guard lock(m_mutex);
@@ -231,16 +237,72 @@ int UsbTestbed::plugModel(const std::string& location, fbdevice::DeviceModel& mo
         m_returns.emplace_back([this, location, back, &model] {
             unplug(location);
             // The model says when its reboot is over.
-            while (!model.present()) {
+            while (!model.present() && !model.inSystem()) {
                 if (m_closing)
                     return;
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
-            if (!m_closing)
-                plugModel(back, model, back);
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_closing || m_pulled[back])
+                    return;
+            }
+            plugAsIs(back, model);
         });
     });
     return address;
+}
+
+void UsbTestbed::plugAsIs(const std::string& location, fbdevice::DeviceModel& model)
+{
+    if (model.inSystem()) {
+        plug(location, nullptr, kSystemIds);
+        std::lock_guard lock(m_mutex);
+        m_models[location] = &model;
+    } else {
+        plugModel(location, model, location);
+    }
+}
+
+void UsbTestbed::pull(const std::string& location)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_pulled[location] = true;
+    }
+    unplug(location);
+}
+
+void UsbTestbed::putBack(const std::string& location)
+{
+    fbdevice::DeviceModel* model = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        m_pulled[location] = false;
+        if (m_plugged.count(location))
+            return;
+        model = m_models[location];
+    }
+    if (model)
+        plugAsIs(location, *model);
+}
+
+void UsbTestbed::bootToBootloader(const std::string& location)
+{
+    fbdevice::DeviceModel* model = nullptr;
+    bool plugged = false;
+    {
+        std::lock_guard lock(m_mutex);
+        model = m_models[location];
+        plugged = m_plugged.count(location) != 0;
+    }
+    if (!model || model->present())
+        return;
+    model->bootToBootloader();
+    if (plugged) {
+        unplug(location);
+        plugModel(location, *model, location);
+    }
 }
 
 std::string UsbTestbed::nodeFile(const std::string& location)
