@@ -244,6 +244,10 @@ bool FastbootEngine::observe(int port, const Endpoint& endpoint, const FastbootS
 bool FastbootEngine::observeUsb(int port, const Endpoint& endpoint, const FastbootSettings& settings,
                                 Observation* seen)
 {
+    // A download owns the unit until it ends (it may reboot it meanwhile).
+    const PortLocks::Lock lock = m_locks.acquire(endpoint.text, std::chrono::milliseconds(0));
+    if (!lock.owns_lock())
+        return false;
     const UsbLocation socket = *UsbLocation::parse(endpoint.location);
     switch (m_usb->presence(socket)) {
     case UsbHost::Presence::None:
@@ -270,8 +274,7 @@ bool FastbootEngine::observeUsb(int port, const Endpoint& endpoint, const Fastbo
             return true;
         }
     }
-    const PortLocks::Lock lock = m_locks.acquire(endpoint.text, std::chrono::milliseconds(0));
-    if (!lock.owns_lock() || !m_usb->bus())
+    if (!m_usb->bus())
         return false;
     std::string why;
     UsbTransport::OpenError error = UsbTransport::OpenError::None;

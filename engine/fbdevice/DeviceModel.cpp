@@ -71,6 +71,13 @@ void DeviceModel::sessionStarted()
     std::lock_guard lock(m_mutex);
     m_sessionData = 0;
     m_expected = 0;
+    ++m_sessions;
+}
+
+int DeviceModel::sessions() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_sessions;
 }
 
 void DeviceModel::sessionEnded()

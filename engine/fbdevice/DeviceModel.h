@@ -66,6 +66,8 @@ public:
     std::string display() const;
     std::string internal() const;
     std::string partitionPath(const std::string& partition) const;
+    // How many host sessions (connections, claims of the interface) began.
+    int sessions() const;
     // How many times each partition was flashed since the start.
     int flashCount(const std::string& partition) const;
 
@@ -94,6 +96,7 @@ private:
     uint64_t m_expected = 0;    // data bytes still to come
     uint64_t m_downloaded = 0;  // size of the finished download, 0: none
     uint64_t m_sessionData = 0; // data bytes in this session
+    int m_sessions = 0;
     std::map<std::string, int> m_flashes;
 };
 

@@ -229,22 +229,28 @@ int UsbTestbed::plugModel(const std::string& location, fbdevice::DeviceModel& mo
         m_models[back] = &model;
         m_pulled[back] = false;
     }
-    device(location)->setOnLeave([this, location, back, &model] {
+    EmulatedUsbDevice* plugged = device(location);
+    plugged->setOnLeave([this, location, back, &model, plugged] {
         // Not on umockdev's thread: that one serves the ioctls of the bus.
         std::lock_guard lock(m_mutex);
         if (m_closing)
             return;
-        m_returns.emplace_back([this, location, back, &model] {
-            unplug(location);
+        m_returns.emplace_back([this, location, back, &model, plugged] {
+            {
+                std::lock_guard hands(m_handsMutex);
+                if (device(location) == plugged)
+                    unplug(location);
+            }
             // The model says when its reboot is over.
             while (!model.present() && !model.inSystem()) {
                 if (m_closing)
                     return;
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
+            std::lock_guard hands(m_handsMutex);
             {
                 std::lock_guard lock(m_mutex);
-                if (m_closing || m_pulled[back])
+                if (m_closing || m_pulled[back] || m_plugged.count(back))
                     return;
             }
             plugAsIs(back, model);
@@ -266,6 +272,7 @@ void UsbTestbed::plugAsIs(const std::string& location, fbdevice::DeviceModel& mo
 
 void UsbTestbed::pull(const std::string& location)
 {
+    std::lock_guard hands(m_handsMutex);
     {
         std::lock_guard lock(m_mutex);
         m_pulled[location] = true;
@@ -275,6 +282,7 @@ void UsbTestbed::pull(const std::string& location)
 
 void UsbTestbed::putBack(const std::string& location)
 {
+    std::lock_guard hands(m_handsMutex);
     fbdevice::DeviceModel* model = nullptr;
     {
         std::lock_guard lock(m_mutex);
@@ -289,6 +297,7 @@ void UsbTestbed::putBack(const std::string& location)
 
 void UsbTestbed::bootToBootloader(const std::string& location)
 {
+    std::lock_guard hands(m_handsMutex);
     fbdevice::DeviceModel* model = nullptr;
     bool plugged = false;
     {

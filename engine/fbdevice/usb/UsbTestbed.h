@@ -96,6 +96,7 @@ private:
     std::map<std::string, int> m_arrivals;
     std::map<std::string, fbdevice::DeviceModel*> m_models; // the unit of each socket, plugged or not
     std::map<std::string, bool> m_pulled;
+    std::mutex m_handsMutex; // one hand at a time on the sockets: returns from reboots, pull, put back
     std::atomic<bool> m_closing{false};
     std::vector<std::thread> m_returns; // devices on their way back
 };
