@@ -7,6 +7,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <map>
 
 using namespace MainWindowLayout;
@@ -137,4 +138,52 @@ TEST_F(FastbootEndToEnd, UnplugDuringADownloadFails)
     EXPECT_TRUE(label(ids(0).info)->toolTip().startsWith(QStringLiteral("Connection to the device lost")))
         << label(ids(0).info)->toolTip().toStdString();
     EXPECT_EQ(label(ids(0).info)->accessibleDescription(), QStringLiteral("id%1").arg(ids(0).info));
+}
+
+TEST_F(FastbootEndToEnd, PassedUnitsKeepTheirBadgesAfterTheirRebootUntilPulled)
+{
+    const QString package = makeFastbootPackage();
+    for (int port = 1; port <= 4; ++port)
+        addDevice(port, settings(port));
+    // REBOOT=1, the default: each unit boots into its system after its download.
+    ASSERT_TRUE(openFastboot("1,2,3,4", package, "PROBE_INTERVAL_MS=100\nREBOOT_HOLD_S=60\n"));
+    for (int line = 0; line < 4; ++line)
+        ASSERT_TRUE(waitBadge(line, "READY")) << line;
+    m_window->StartAllLines();
+    ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("4/4"); }, 60000)) << counts().toStdString();
+    for (int line = 0; line < 4; ++line)
+        waitLineIdle(line);
+
+    // Running their systems their endpoints are silent; the monitor keeps
+    // looking, and the rows keep their results.
+    const auto probedAgain = [&] {
+        std::map<int, int> seen;
+        for (const auto& [port, device] : m_devices)
+            seen[port] = device.server->connections();
+        return waitFor([&] {
+            return std::all_of(seen.begin(), seen.end(),
+                               [&](const auto& s) { return m_devices.at(s.first).server->connections() >= s.second + 2; });
+        });
+    };
+    ASSERT_TRUE(waitFor([&] {
+        return std::all_of(m_devices.begin(), m_devices.end(), [](const auto& d) { return d.second.model->inSystem(); });
+    }));
+    ASSERT_TRUE(probedAgain());
+    for (int line = 0; line < 4; ++line) {
+        EXPECT_EQ(badge(line), QStringLiteral("PASS")) << line;
+        EXPECT_EQ(infoText(line), text("IDC_EXE_INFO_DOWNLOADSUCC")) << line;
+    }
+
+    // Back in their bootloaders they answer as the same units. One is
+    // pulled: its row alone empties.
+    for (auto& [port, device] : m_devices)
+        device.model->bootToBootloader();
+    ASSERT_TRUE(probedAgain());
+    writeConfig(m_station.read(QStringLiteral("config.ini")).replace("REBOOT_HOLD_S=60", "REBOOT_HOLD_S=1"));
+    m_devices.at(2).server->stop();
+    ASSERT_TRUE(waitFor([&] { return infoText(1) == text("IDC_EXE_INFO_NODEVICE"); }, 20000)) << infoText(1).toStdString();
+    for (const int line : {0, 2, 3}) {
+        EXPECT_EQ(badge(line), QStringLiteral("PASS")) << line;
+        EXPECT_EQ(infoText(line), text("IDC_EXE_INFO_DOWNLOADSUCC")) << line;
+    }
 }
