@@ -58,7 +58,14 @@ void FastbootEngine::SinkHolder::raise(int32_t type, int32_t line, void* data)
 FastbootEngine::FastbootEngine(std::string stationDir)
     : m_stationDir(std::move(stationDir))
     , m_sink(std::make_shared<SinkHolder>())
-    , m_monitor([this](const std::atomic_bool& stop) { return probeAll(stop); },
+    , m_monitor(
+          [this](const std::atomic_bool& stop) {
+              try {
+                  return probeAll(stop);
+              } catch (const std::exception&) {
+                  return false; // out of memory and the like: the next round tries again
+              }
+          },
                 [sink = m_sink] {
                     int32_t offer = 1;
                     sink->raise(ENGINE_EVENT_DEVICE, 0, &offer);
@@ -227,7 +234,10 @@ bool FastbootEngine::observe(int port, const Endpoint& endpoint, const FastbootS
     bool known = false;
     {
         std::lock_guard state(m_stateMutex);
-        Port& entry = m_ports.at(port);
+        const auto it = m_ports.find(port);
+        if (it == m_ports.end())
+            return false; // taken out of config.ini meanwhile
+        Port& entry = it->second;
         known = link && entry.answered && entry.identityKnown;
         entry.answered = link != nullptr;
         if (known) {
@@ -267,7 +277,10 @@ bool FastbootEngine::observeUsb(int port, const Endpoint& endpoint, const Fastbo
     const int enumeration = m_usb->enumeration(socket);
     {
         std::lock_guard state(m_stateMutex);
-        const Port& entry = m_ports.at(port);
+        const auto it = m_ports.find(port);
+        if (it == m_ports.end())
+            return false; // taken out of config.ini meanwhile
+        const Port& entry = it->second;
         if (entry.identityKnown && entry.enumeration == enumeration) {
             seen->kind = Observation::Kind::Unit;
             seen->identity = entry.identity;
@@ -288,7 +301,8 @@ bool FastbootEngine::observeUsb(int port, const Endpoint& endpoint, const Fastbo
     identify(port, *link, settings, seen);
     if (seen->kind == Observation::Kind::Unit) {
         std::lock_guard state(m_stateMutex);
-        m_ports.at(port).enumeration = enumeration;
+        if (const auto it = m_ports.find(port); it != m_ports.end())
+            it->second.enumeration = enumeration;
     }
     return true;
 }

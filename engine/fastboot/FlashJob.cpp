@@ -231,7 +231,7 @@ bool FlashJob::waitGone(Clock::time_point deadline)
     while (Clock::now() < deadline) {
         if (!endpoint.open(std::min(deadline, Clock::now() + std::chrono::seconds(1)), &why))
             return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
 }

@@ -4,14 +4,16 @@
 //   fbdevice <config.ini> [--control <fifo>]
 //
 // Prints one line "<n> tcp:127.0.0.1:<port>" per device, then "ready", and
-// serves until it gets SIGINT or SIGTERM. With --control, the named pipe
-// takes "pull <n>", "plug <n>" and "bootloader <n>" (see ControlFifo).
+// serves until it gets SIGINT or SIGTERM. The named pipe beside the config
+// (<config>.ctl, or the one --control names) takes "pull <n>", "plug <n>" and
+// "bootloader <n>" (see ControlFifo).
 
 #include "ControlFifo.h"
 #include "DeviceConfig.h"
 #include "TcpDeviceServer.h"
 
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -70,10 +72,10 @@ int main(int argc, char** argv)
         }
         return "device " + std::to_string(n) + ": " + verb;
     });
-    if (control && !hands->start(argv[3], &why)) {
-        std::fprintf(stderr, "fbdevice: %s\n", why.c_str());
-        return 1;
-    }
+    const std::string pipe =
+        control ? std::string(argv[3]) : std::filesystem::path(argv[1]).replace_extension(".ctl").string();
+    if (!hands->start(pipe, &why))
+        std::fprintf(stderr, "fbdevice: no hands on the devices: %s\n", why.c_str());
     std::printf("ready\n");
     std::fflush(stdout);
     int signal = 0;

@@ -9,8 +9,9 @@
 // libPhoneFlashEngine.so). The partitions the devices receive land in
 // <station folder>/usb-devices/. With --quit-when-ready the tool closes once
 // every device's line shows it (for an automatic check), and the exit status
-// says whether they did. With --control, the named pipe takes "pull <n>",
-// "plug <n>" and "bootloader <n>" for device n (socket 1-1.n).
+// says whether they did. The named pipe <station folder>/usb-demo.ctl (or the
+// one --control names) takes "pull <n>", "plug <n>" and "bootloader <n>" for
+// device n (socket 1-1.n).
 
 #include "ControlFifo.h"
 #include "DemoDevices.h"
@@ -67,10 +68,10 @@ int main(int argc, char** argv)
 
     // The tool's close ends the process; the pipe's thread goes with it.
     fbdevice::ControlFifo hands([&devices](const std::string& verb, int n) { return devices->handle(verb, n); });
-    if (control && !hands.start(control, &why)) {
-        std::fprintf(stderr, "usb-demo: %s\n", why.c_str());
-        return 1;
-    }
+    const std::string pipe = control ? std::string(control)
+                                     : QFile::encodeName(station + QStringLiteral("/usb-demo.ctl")).toStdString();
+    if (!hands.start(pipe, &why))
+        std::fprintf(stderr, "usb-demo: no hands on the devices: %s\n", why.c_str());
 
     // From here on as the station's main(): the language before any window.
     static const LanguageText text;
