@@ -383,3 +383,30 @@ TEST_F(UsbEngineTest, UnitPluggedInRunningItsSystemIsNotReadyAndSaysWhy)
         << m_station->lastMessage(0);
     EXPECT_EQ(enumerate(m_station->engine()), (std::vector<int32_t>{1}));
 }
+
+TEST_F(UsbEngineTest, DataThatReadsLikeARebootCommandIsOnlyData)
+{
+    // An image that begins with the text of a command: only the download
+    // that sends the command itself says that the device leaves.
+    m_station->writeConfig("PORT.1=usb:1-1.1\r\nPORT.8=usb:1-1.7\r\nLEARN_PORTS=0\r\nREBOOT=0\r\n");
+    QFile boot(m_station->packageFile(QStringLiteral("boot.img")));
+    ASSERT_TRUE(boot.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    boot.write("reboot-bootloader");
+    boot.write(QByteArray(4096, '\0'));
+    boot.close();
+    fbdevice::DeviceModel& unit = model(1);
+    m_bed->plugModel("1-1.1", unit);
+    ASSERT_TRUE(m_station->load());
+    ASSERT_TRUE(m_station->waitQuery(1, 0));
+    ASSERT_TRUE(m_station->download(0, 1));
+    ASSERT_EQ(m_station->resultOf(0), FASTBOOT_RESULT_SUCCESS) << m_station->lastMessage(0);
+    EXPECT_EQ(unit.flashCount("boot"), 1);
+    // A whole round of the monitor later the unit is still in its socket.
+    m_bed->plug("1-1.7", nullptr, {0x05c6, 0x9008, false});
+    ASSERT_TRUE(m_station->waitQuery(8, 1));
+    m_bed->unplug("1-1.7");
+    ASSERT_TRUE(m_station->waitQuery(8, -1));
+    EXPECT_EQ(m_station->query(1), 0);
+    EXPECT_EQ(m_bed->arrivals("1-1.1"), 1);
+    EXPECT_EQ(enumerate(m_station->engine()), (std::vector<int32_t>{1}));
+}
