@@ -74,8 +74,7 @@ TEST_F(FastbootEndToEnd, EightDevicesAtOncePassWithThePackageInTheirPartitions)
         ASSERT_TRUE(waitBadge(line, "READY")) << line << " " << infoText(line).toStdString();
     EXPECT_EQ(label(ids(2).imei)->text(), QStringLiteral("356938035643803"));
     m_window->StartAllLines();
-    // A line that passed is offered again once its device is back from
-    // the reboot, so the counters tell the outcome.
+    // The counters tell the outcome.
     ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("8/8"); }, 60000)) << counts().toStdString();
     for (int line = 0; line < 8; ++line)
         waitLineIdle(line);
@@ -110,7 +109,7 @@ TEST_F(FastbootEndToEnd, ReadBackOnPasses)
     ASSERT_TRUE(openFastboot("2", package, "READBACK=1\nARRIVAL_TIMEOUT_S=20\n"));
     ASSERT_TRUE(waitBadge(0, "READY"));
     m_window->StartLine(0);
-    // Counted as a pass (the line is offered again once the device is back).
+    // Counted as a pass.
     ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("1/1"); }, 30000)) << infoText(0).toStdString();
     waitLineIdle(0);
     EXPECT_EQ(m_devices.at(2).model->display(), "ABC_DE_V2.3");
