@@ -32,8 +32,14 @@ PresenceMonitor::~PresenceMonitor()
 
 void PresenceMonitor::start()
 {
-    if (!m_thread.joinable())
-        m_thread = std::thread(&PresenceMonitor::run, m_state);
+    if (m_thread.joinable())
+        return;
+    {
+        // The first round starts at once: a poke from before is answered.
+        std::lock_guard lock(m_state->mutex);
+        m_state->poked = false;
+    }
+    m_thread = std::thread(&PresenceMonitor::run, m_state);
 }
 
 void PresenceMonitor::poke()

@@ -84,6 +84,7 @@ TEST_F(FastbootEngineTest, DownloadWritesEveryImageInSparsePiecesAndReboots)
     settings.maxDownload = 128 * 1024; // system.img goes in pieces, boot.img whole
     station.addDevice(2, settings);
     ASSERT_TRUE(station.load());
+    ASSERT_TRUE(station.waitQuery(2, 0)); // offered, as the tool starts only offered lines
     ASSERT_TRUE(station.download(1, 2));
     EXPECT_EQ(station.resultOf(1), FASTBOOT_RESULT_SUCCESS) << station.lastMessage(1);
     expectFlashed(2, "boot", station.packageFile(QStringLiteral("boot.img")));
