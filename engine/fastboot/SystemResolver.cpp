@@ -1,6 +1,8 @@
 #include "SystemResolver.h"
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <cstring>
 
 #include <csignal>
@@ -26,12 +28,26 @@ struct SystemResolver::Lookup
     std::string port;
     addrinfo hints{};
     gaicb request{};
-    bool done = false; // guarded by the resolver's mutex
+    bool done = false; // guarded by the table's mutex
     int status = 0;
     std::vector<Address> addresses;
 };
 
 namespace {
+
+// The lookups under way, by host and port. Never destroyed: the C library
+// may still write into a request when the process ends.
+struct PendingTable
+{
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<SystemResolver::Lookup>> lookups;
+};
+
+PendingTable& pending()
+{
+    static PendingTable* table = new PendingTable;
+    return *table;
+}
 
 std::vector<HostResolver::Address> copyOf(const addrinfo* list)
 {
@@ -116,8 +132,8 @@ std::shared_ptr<SystemResolver::Lookup> SystemResolver::lookupFor(const std::str
                                                                   std::string* error)
 {
     const std::string key = host + '\n' + port;
-    std::lock_guard lock(m_mutex);
-    if (const auto it = m_pending.find(key); it != m_pending.end())
+    std::lock_guard lock(pending().mutex);
+    if (const auto it = pending().lookups.find(key); it != pending().lookups.end())
         return it->second;
     auto lookup = std::make_shared<Lookup>();
     lookup->host = host;
@@ -134,13 +150,13 @@ std::shared_ptr<SystemResolver::Lookup> SystemResolver::lookupFor(const std::str
         *error = failureText(host, rc);
         return nullptr;
     }
-    m_pending[key] = lookup;
+    pending().lookups[key] = lookup;
     return lookup;
 }
 
 bool SystemResolver::harvest(Lookup& lookup)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(pending().mutex);
     if (lookup.done)
         return true;
     const int status = ::gai_error(&lookup.request);
@@ -153,7 +169,7 @@ bool SystemResolver::harvest(Lookup& lookup)
         ::freeaddrinfo(lookup.request.ar_result);
         lookup.request.ar_result = nullptr;
     }
-    m_pending.erase(lookup.host + '\n' + lookup.port);
+    pending().lookups.erase(lookup.host + '\n' + lookup.port);
     return true;
 }
 
