@@ -6,6 +6,7 @@
 #include "FastbootClient.h"
 #include "FastbootSettings.h"
 #include "FlashJob.h"
+#include "HostResolver.h"
 #include "UsbHost.h"
 #include "UsbTransport.h"
 
@@ -230,7 +231,13 @@ bool FastbootEngine::observe(int port, const Endpoint& endpoint, const FastbootS
     if (!lock.owns_lock())
         return false;
     std::string why;
-    const auto link = endpoint.open(Clock::now() + kProbeTimeout, &why);
+    // A name still being looked up (or that does not resolve) is an empty
+    // port for this round; its lookup goes on without holding the round up.
+    std::vector<HostResolver::Address> addresses;
+    const bool named = HostResolver::current()->resolve(endpoint.host, endpoint.port, Clock::now() + kLookupWait,
+                                                        &addresses, &why)
+                       == HostResolver::Outcome::Resolved;
+    const auto link = named ? endpoint.open(Clock::now() + kProbeTimeout, &why) : nullptr;
     bool known = false;
     {
         std::lock_guard state(m_stateMutex);

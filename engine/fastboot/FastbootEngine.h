@@ -49,6 +49,8 @@ public:
     // bounds how long Destroy waits for the monitor.
     static constexpr std::chrono::milliseconds kProbeTimeout{1000};
     static constexpr std::chrono::milliseconds kIdentityTimeout{2000};
+    // How long a round waits for a host name's lookup before it moves on.
+    static constexpr std::chrono::milliseconds kLookupWait{100};
 
 private:
     // The sink, shared with the threads that raise events.
