@@ -80,17 +80,17 @@ LANG=2
 ITEM_VERSIONFILE_PATH=$package
 PORTS=1,2,3,4,5,0,0,0
 [FASTBOOT_Engine]
-REBOOT=0
+REBOOT=1
 LEARN_PORTS=1
 INI
   app=("$usb_demo" "$demo")
   echo "Demo station: $demo (fastboot engine on emulated USB; partitions in $demo/usb-devices/device-N/)"
 elif [ "$mode" = fastboot ]; then
   # Five emulated fastboot devices on free loopback ports: one of another
-  # product line (refused), one whose flash of system fails. The engine
-  # does not reboot a flashed device (REBOOT=0): a device that leaves
-  # fastboot empties its line, and here the PASS badges stay in sight until
-  # the operator takes the device away.
+  # product line (refused), one whose flash of system fails. A flashed
+  # device reboots into its system (REBOOT=1), where it stops answering, and
+  # keeps its PASS badge in sight for the engine's hold (REBOOT_HOLD_S);
+  # echo 'pull <n>' > fbdevices.ctl pulls one.
   cp "$demo/engines/libFastbootEngine.so" "$demo/libPhoneFlashEngine.so"
   cat > "$demo/fbdevices.ini" <<INI
 [DEVICE.1]
@@ -132,7 +132,7 @@ INI
   {
     echo "[DLOption]"; echo "LANG=2"
     echo "[GET_DLL_Setting]"; echo "ITEM_VERSIONFILE_PATH=$package"; echo "PORTS=3,5,7,9,12,0,0,0"
-    echo "[FASTBOOT_Engine]"; echo "REBOOT=0"
+    echo "[FASTBOOT_Engine]"; echo "REBOOT=1"
     n=0
     for port in 3 5 7 9 12; do
       n=$((n + 1))

@@ -27,7 +27,8 @@ bool DeviceIdentity::read(FastbootClient& client, const FastbootSettings& settin
 {
     return readField(client, settings.displaySource, &identity->display)
            && readField(client, settings.internalSource, &identity->internal)
-           && readField(client, settings.imeiSource, &identity->imei);
+           && readField(client, settings.imeiSource, &identity->imei)
+           && readField(client, settings.serialSource, &identity->serial);
 }
 
 } // namespace fastboot

@@ -1,10 +1,12 @@
 #include "FastbootEngine.h"
 
+#include "BoundedTransport.h"
 #include "DeviceIdentity.h"
 #include "Endpoint.h"
 #include "FastbootClient.h"
 #include "FastbootSettings.h"
 #include "FlashJob.h"
+#include "HostResolver.h"
 #include "UsbHost.h"
 #include "UsbTransport.h"
 
@@ -29,6 +31,16 @@ void setText(EngineText* info, const std::string& text)
     info->text[n] = '\0';
 }
 
+using Observation = PortPresence::Observation;
+
+Observation notReady(Observation::Kind kind, std::string why)
+{
+    Observation seen;
+    seen.kind = kind;
+    seen.why = std::move(why);
+    return seen;
+}
+
 } // namespace
 
 void FastbootEngine::SinkHolder::raise(int32_t type, int32_t line, void* data)
@@ -48,12 +60,20 @@ FastbootEngine::FastbootEngine(std::string stationDir)
     : m_stationDir(std::move(stationDir))
     , m_sink(std::make_shared<SinkHolder>())
     , m_monitor(
-          [this](const std::atomic_bool& stop) { return probeAll(FastbootSettings::load(m_stationDir), &stop); },
-          [sink = m_sink] {
-              int32_t offer = 1;
-              sink->raise(ENGINE_EVENT_DEVICE, 0, &offer);
-          })
+          [this](const std::atomic_bool& stop) {
+              try {
+                  return probeAll(stop);
+              } catch (const std::exception&) {
+                  return false; // out of memory and the like: the next round tries again
+              }
+          },
+                [sink = m_sink] {
+                    int32_t offer = 1;
+                    sink->raise(ENGINE_EVENT_DEVICE, 0, &offer);
+                },
+                [this] { return std::chrono::milliseconds(m_intervalMs.load()); })
 {
+    loadPorts(FastbootSettings::load(m_stationDir));
     m_usb = std::make_unique<UsbHost>((std::filesystem::path(m_stationDir) / "config.ini").string(),
                                       [this] { m_monitor.poke(); });
     m_monitor.start();
@@ -79,44 +99,40 @@ int32_t FastbootEngine::Setup(int32_t)
 
 int32_t FastbootEngine::QueryDevice(int32_t line, int32_t port, EngineText* info)
 {
-    try {
-        setText(info, {});
-        const FastbootSettings settings = FastbootSettings::load(m_stationDir);
-        Endpoint endpoint;
-        std::string why;
-        if (!Endpoint::parse(settings.endpointOf(port), &endpoint, &why))
+    setText(info, {});
+    PortPresence::Answer answer;
+    bool settled = false;
+    {
+        std::lock_guard lock(m_stateMutex);
+        const auto it = m_ports.find(port);
+        if (it == m_ports.end())
             return -1;
-        if (endpoint.kind == Endpoint::Kind::Usb)
-            return queryUsb(line, endpoint, settings, info);
-        if (isDownloading(endpoint.text))
-            return -1;
-        const PortLocks::Lock lock = m_locks.acquire(endpoint.text, kQueryTimeout);
-        if (!lock.owns_lock())
-            return -1;
-        const auto link = endpoint.open(Clock::now() + kProbeTimeout, &why);
-        if (!link)
-            return -1;
-        return readIdentity(*link, settings, info);
-    } catch (const std::exception&) {
-        return -1;
+        answer = it->second.presence.answer(&settled);
     }
+    if (settled) {
+        // The port was answered empty once; the tool hears again what is there.
+        m_raiseAgain = true;
+        m_monitor.poke();
+    }
+    if (answer.status == 0)
+        setText(info, answer.identity);
+    else if (answer.status != -1 && !answer.message.empty())
+        m_sink->raise(ENGINE_EVENT_MESSAGE, line, answer.message.data());
+    return answer.status;
 }
 
 int32_t FastbootEngine::EnumeratePorts(int32_t* ports, int32_t* count)
 {
     if (!ports || !count || *count < 0)
         return -1;
-    try {
-        const std::set<int> found = probeAll(FastbootSettings::load(m_stationDir), nullptr);
-        int32_t n = 0;
-        for (auto it = found.lower_bound(1); it != found.end() && n < *count; ++it)
-            ports[n++] = *it;
-        *count = n;
-        return 0;
-    } catch (const std::exception&) {
-        *count = 0;
-        return -1;
+    std::lock_guard lock(m_stateMutex);
+    int32_t n = 0;
+    for (auto it = m_ports.lower_bound(1); it != m_ports.end() && n < *count; ++it) {
+        if (it->second.presence.occupied())
+            ports[n++] = it->first;
     }
+    *count = n;
+    return 0;
 }
 
 int32_t FastbootEngine::Download(int32_t line, int32_t port)
@@ -130,25 +146,16 @@ int32_t FastbootEngine::Download(int32_t line, int32_t port)
         events.message = [&](const std::string& text) {
             m_sink->raise(ENGINE_EVENT_MESSAGE, line, const_cast<char*>(text.c_str()));
         };
+        // The unit goes away now; its socket stays its own for the hold.
+        events.rebooting = [&] {
+            std::lock_guard lock(m_stateMutex);
+            if (const auto it = m_ports.find(port); it != m_ports.end())
+                it->second.presence.rebooted(Clock::now());
+        };
         const FastbootSettings settings = FastbootSettings::load(m_stationDir);
-        const std::string endpoint = settings.endpointOf(port);
-        {
-            std::lock_guard busy(m_busyMutex);
-            m_downloading.insert(endpoint);
-        }
-        struct Done
-        {
-            FastbootEngine* engine;
-            std::string endpoint;
-            ~Done()
-            {
-                std::lock_guard busy(engine->m_busyMutex);
-                engine->m_downloading.erase(engine->m_downloading.find(endpoint));
-            }
-        } done{this, endpoint};
-        // The endpoint's lock keeps the engine's own probes off the device
-        // while it downloads; queries see it busy without waiting for it.
-        const PortLocks::Lock lock = m_locks.acquire(endpoint);
+        // The endpoint's lock keeps the monitor off the device while it
+        // downloads; queries answer from what the monitor knew.
+        const PortLocks::Lock lock = m_locks.acquire(settings.endpointOf(port));
         FlashJob job(settings, port, std::move(events));
         result = job.run();
     } catch (const std::exception& e) {
@@ -162,97 +169,174 @@ int32_t FastbootEngine::Download(int32_t line, int32_t port)
 
 int32_t FastbootEngine::ReloadSettings()
 {
-    // Every operation reads the settings anew; the monitor looks at the
-    // endpoints again at once.
+    // The ports as config.ini has them now; the monitor looks at them at once.
+    loadPorts(FastbootSettings::load(m_stationDir));
     m_usb->reload();
     m_monitor.poke();
     return 0;
 }
 
-std::set<int> FastbootEngine::probeAll(const FastbootSettings& settings, const std::atomic_bool* stop)
+void FastbootEngine::loadPorts(const FastbootSettings& settings)
 {
-    std::set<int> present;
+    m_intervalMs = settings.probeIntervalMs;
+    m_holdS = settings.rebootHoldS;
+    std::lock_guard lock(m_stateMutex);
+    std::erase_if(m_ports, [&](const auto& entry) { return settings.endpointOf(entry.first) != entry.second.endpoint; });
     for (const auto& [port, text] : settings.ports) {
-        if (stop && *stop)
-            break;
-        if (answers(text))
-            present.insert(port);
-        // A USB device that enumerates anew (re-plugged, rebooted, switched
-        // to or from its boot ROM) is a change too, even when the port looked
-        // occupied at every probe: such ports also carry a negative marker
-        // that names the enumeration.
-        if (text.starts_with("usb:")) {
-            Endpoint endpoint;
-            std::string why;
-            if (Endpoint::parse(text, &endpoint, &why)) {
-                if (const int key = m_usb->enumeration(*UsbLocation::parse(endpoint.location)))
-                    present.insert(-(port * 512 + key));
-            }
-        }
+        if (m_ports.count(port))
+            continue;
+        // Over USB the hold runs from the reboot; over TCP, from the first
+        // probe that finds the endpoint silent.
+        Port& entry = m_ports[port];
+        entry.endpoint = text;
+        entry.presence = PortPresence(text.starts_with("usb:") ? PortPresence::HoldFrom::Reboot
+                                                               : PortPresence::HoldFrom::Silence);
     }
-    return present;
 }
 
-bool FastbootEngine::answers(const std::string& text)
+bool FastbootEngine::probeAll(const std::atomic_bool& stop)
 {
-    Endpoint endpoint;
-    std::string why;
-    if (!Endpoint::parse(text, &endpoint, &why))
-        return false;
-    // A USB device is there when the bus lists it; nothing is sent to it.
+    const FastbootSettings settings = FastbootSettings::load(m_stationDir);
+    loadPorts(settings);
+    bool changed = m_raiseAgain.exchange(false);
+    for (const auto& [port, text] : settings.ports) {
+        if (stop)
+            break;
+        Endpoint endpoint;
+        std::string why;
+        if (!Endpoint::parse(text, &endpoint, &why))
+            continue;
+        Observation seen;
+        if (!observe(port, endpoint, settings, &seen))
+            continue;
+        std::lock_guard lock(m_stateMutex);
+        const auto it = m_ports.find(port);
+        if (it == m_ports.end() || it->second.endpoint != text)
+            continue; // changed meanwhile: the next round looks again
+        Port& entry = it->second;
+        entry.identityKnown = seen.kind == Observation::Kind::Unit;
+        if (entry.identityKnown)
+            entry.identity = seen.identity;
+        changed |= entry.presence.observe(seen, Clock::now(), std::chrono::seconds(m_holdS.load()));
+    }
+    return changed;
+}
+
+bool FastbootEngine::observe(int port, const Endpoint& endpoint, const FastbootSettings& settings,
+                             Observation* seen)
+{
     if (endpoint.kind == Endpoint::Kind::Usb)
-        return m_usb->presence(*UsbLocation::parse(endpoint.location)) != UsbHost::Presence::None;
+        return observeUsb(port, endpoint, settings, seen);
     const PortLocks::Lock lock = m_locks.acquire(endpoint.text, std::chrono::milliseconds(0));
     if (!lock.owns_lock())
-        return true; // in use by a download or query of ours: it is there
-    return endpoint.open(Clock::now() + kProbeTimeout, &why) != nullptr;
+        return false;
+    std::string why;
+    // A name still being looked up (or that does not resolve) is an empty
+    // port for this round; its lookup goes on without holding the round up.
+    std::vector<HostResolver::Address> addresses;
+    const bool named = HostResolver::current()->resolve(endpoint.host, endpoint.port, Clock::now() + kLookupWait,
+                                                        &addresses, &why)
+                       == HostResolver::Outcome::Resolved;
+    const auto link = named ? endpoint.open(Clock::now() + kProbeTimeout, &why) : nullptr;
+    bool known = false;
+    {
+        std::lock_guard state(m_stateMutex);
+        const auto it = m_ports.find(port);
+        if (it == m_ports.end())
+            return false; // taken out of config.ini meanwhile
+        Port& entry = it->second;
+        known = link && entry.answered && entry.identityKnown;
+        entry.answered = link != nullptr;
+        if (known) {
+            seen->kind = Observation::Kind::Unit;
+            seen->identity = entry.identity;
+        }
+    }
+    // The identity is read when the endpoint answers again after silence.
+    if (link && !known)
+        identify(port, *link, settings, seen);
+    return true;
 }
 
-int32_t FastbootEngine::queryUsb(int32_t line, const Endpoint& endpoint, const FastbootSettings& settings,
-                                 EngineText* info)
+bool FastbootEngine::observeUsb(int port, const Endpoint& endpoint, const FastbootSettings& settings,
+                                Observation* seen)
 {
+    // A download owns the unit until it ends (it may reboot it meanwhile).
+    const PortLocks::Lock lock = m_locks.acquire(endpoint.text, std::chrono::milliseconds(0));
+    if (!lock.owns_lock())
+        return false;
     const UsbLocation socket = *UsbLocation::parse(endpoint.location);
     switch (m_usb->presence(socket)) {
     case UsbHost::Presence::None:
-        return -1;
+        return true;
     case UsbHost::Presence::BootRom:
-        return 1; // present, not ready: the tool shows its ARM-mode text
+        seen->kind = Observation::Kind::BootRom;
+        return true;
+    case UsbHost::Presence::Other:
+        *seen = notReady(Observation::Kind::NotFastboot,
+                         "The device in USB socket " + socket.text()
+                             + " is not in fastboot mode: reboot it to the bootloader.");
+        return true;
     case UsbHost::Presence::Fastboot:
         break;
     }
-    const std::string& key = endpoint.text;
-    if (isDownloading(key))
-        return -1;
-    const PortLocks::Lock lock = m_locks.acquire(key, kQueryTimeout);
-    if (!lock.owns_lock() || !m_usb->bus())
-        return -1;
+    // One identity read per enumeration: the same device stays known.
+    const int enumeration = m_usb->enumeration(socket);
+    {
+        std::lock_guard state(m_stateMutex);
+        const auto it = m_ports.find(port);
+        if (it == m_ports.end())
+            return false; // taken out of config.ini meanwhile
+        const Port& entry = it->second;
+        if (entry.identityKnown && entry.enumeration == enumeration) {
+            seen->kind = Observation::Kind::Unit;
+            seen->identity = entry.identity;
+            return true;
+        }
+    }
+    if (!m_usb->bus())
+        return false;
     std::string why;
     UsbTransport::OpenError error = UsbTransport::OpenError::None;
     const auto link = UsbTransport::open(*m_usb->bus(), socket, Clock::now() + kProbeTimeout, &why, &error);
     if (!link) {
-        if (error != UsbTransport::OpenError::Permission && error != UsbTransport::OpenError::Busy)
-            return -1;
-        // There, but not to be had: not ready, and the line says why.
-        m_sink->raise(ENGINE_EVENT_MESSAGE, line, why.data());
-        return 2;
+        // Gone meanwhile: the next round sees it; else there, but not to be had.
+        if (error != UsbTransport::OpenError::NoDevice)
+            *seen = notReady(Observation::Kind::NotReady, why);
+        return true;
     }
-    return readIdentity(*link, settings, info);
+    identify(port, *link, settings, seen);
+    if (seen->kind == Observation::Kind::Unit) {
+        std::lock_guard state(m_stateMutex);
+        if (const auto it = m_ports.find(port); it != m_ports.end())
+            it->second.enumeration = enumeration;
+    }
+    return true;
 }
 
-bool FastbootEngine::isDownloading(const std::string& endpoint)
+void FastbootEngine::identify(int port, Transport& link, const FastbootSettings& settings, Observation* seen)
 {
-    std::lock_guard busy(m_busyMutex);
-    return m_downloading.count(endpoint) != 0;
-}
-
-int32_t FastbootEngine::readIdentity(Transport& link, const FastbootSettings& settings, EngineText* info)
-{
-    FastbootClient client(link, kQueryTimeout, {});
+    BoundedTransport bounded(link, Clock::now() + kIdentityTimeout);
+    FastbootClient client(bounded, kIdentityTimeout, {});
     DeviceIdentity identity;
-    if (!DeviceIdentity::read(client, settings, &identity))
-        return -1;
-    setText(info, identity.joined());
-    return 0;
+    const std::string where = "The device on port " + std::to_string(port);
+    if (!DeviceIdentity::read(client, settings, &identity)) {
+        *seen = notReady(Observation::Kind::NotReady,
+                         where + " does not answer its identity (" + client.failure().text + "). Check it.");
+        return;
+    }
+    // A unit whose serial number or IMEI changes from one read to the next
+    // cannot be told from another one.
+    DeviceIdentity again;
+    if (!DeviceIdentity::read(client, settings, &again) || again.serial != identity.serial
+        || again.imei != identity.imei) {
+        *seen = notReady(Observation::Kind::NotReady,
+                         where + " gives another serial number or IMEI at every read (" + identity.serial + "/"
+                             + identity.imei + ", then " + again.serial + "/" + again.imei + "). Check it.");
+        return;
+    }
+    seen->kind = Observation::Kind::Unit;
+    seen->identity = identity;
 }
 
 } // namespace fastboot

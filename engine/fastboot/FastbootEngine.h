@@ -2,12 +2,13 @@
 
 #include "FlashEngine.h"
 #include "PortLocks.h"
+#include "PortPresence.h"
 #include "PresenceMonitor.h"
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 
 namespace fastboot {
@@ -18,9 +19,11 @@ class Transport;
 class UsbHost;
 
 // The download engine for fastboot devices. Settings come from config.ini
-// beside the library (FastbootSettings); every operation connects to the
-// port's endpoint and closes the connection afterwards. Presence is polled
-// by a PresenceMonitor; a download reports on the thread that called it.
+// beside the library (FastbootSettings). The presence monitor's thread looks
+// at every port, reads each unit's identity once when it arrives and keeps
+// it per port (PortPresence); QueryDevice and EnumeratePorts answer from
+// that state alone, with no device or network I/O and no wait for a device.
+// A download connects on the thread that called it and reports there.
 class FastbootEngine final : public FlashEngine
 {
 public:
@@ -41,13 +44,16 @@ public:
     int32_t Download(int32_t line, int32_t port) override;
     int32_t ReloadSettings() override;
 
-    // How long a presence probe or a query may take.
+    // How long the monitor waits for an endpoint to answer, and for a
+    // unit's whole identity. One port's look costs at most both, which
+    // bounds how long Destroy waits for the monitor.
     static constexpr std::chrono::milliseconds kProbeTimeout{1000};
-    static constexpr std::chrono::milliseconds kQueryTimeout{3000};
+    static constexpr std::chrono::milliseconds kIdentityTimeout{2000};
+    // How long a round waits for a host name's lookup before it moves on.
+    static constexpr std::chrono::milliseconds kLookupWait{100};
 
 private:
-    // The sink, shared with the monitor thread, which may outlive the engine
-    // when the tool does not take its device event.
+    // The sink, shared with the threads that raise events.
     struct SinkHolder
     {
         std::mutex mutex;
@@ -55,22 +61,38 @@ private:
         void raise(int32_t type, int32_t line, void* data);
     };
 
-    std::set<int> probeAll(const FastbootSettings& settings, const std::atomic_bool* stop);
-    bool answers(const std::string& endpoint);
-    // QueryDevice for a "usb:" endpoint: presence from the bus, the
-    // identity over a USB transport.
-    int32_t queryUsb(int32_t line, const Endpoint& endpoint, const FastbootSettings& settings, EngineText* info);
-    // A device busy with a download serves no other connection; its lock
-    // is held while events go out, so a query does not wait for it.
-    bool isDownloading(const std::string& endpoint);
-    // QueryDevice's answer from a device that is there: its identity.
-    static int32_t readIdentity(Transport& link, const FastbootSettings& settings, EngineText* info);
+    // One configured port as the monitor keeps it.
+    struct Port
+    {
+        std::string endpoint;
+        PortPresence presence;
+        bool answered = false;      // TCP: the last probe got the handshake
+        int enumeration = 0;        // USB: the enumeration whose identity is known
+        bool identityKnown = false; // the identity below belongs to what is there
+        DeviceIdentity identity;
+    };
+
+    // The monitor's round: true when the tool should hear of a change.
+    bool probeAll(const std::atomic_bool& stop);
+    // What is at one port now; false when the port is busy with a download
+    // (nothing is known then).
+    bool observe(int port, const Endpoint& endpoint, const FastbootSettings& settings,
+                 PortPresence::Observation* seen);
+    bool observeUsb(int port, const Endpoint& endpoint, const FastbootSettings& settings,
+                    PortPresence::Observation* seen);
+    // Reads the identity of the unit at the other end of link.
+    static void identify(int port, Transport& link, const FastbootSettings& settings,
+                         PortPresence::Observation* seen);
+    void loadPorts(const FastbootSettings& settings);
 
     const std::string m_stationDir;
     std::shared_ptr<SinkHolder> m_sink;
-    PortLocks m_locks;
-    std::mutex m_busyMutex;
-    std::multiset<std::string> m_downloading; // guarded by m_busyMutex
+    PortLocks m_locks; // a download holds its endpoint's; the monitor never waits for one
+    std::mutex m_stateMutex; // held only to read or change m_ports, never across I/O
+    std::map<int, Port> m_ports; // guarded by m_stateMutex
+    std::atomic<int> m_intervalMs{1000};
+    std::atomic<int> m_holdS{90};
+    std::atomic<bool> m_raiseAgain{false};
     PresenceMonitor m_monitor;
     std::unique_ptr<UsbHost> m_usb; // goes first: its watch thread pokes the monitor
 };

@@ -45,10 +45,13 @@ FastbootSettings FastbootSettings::load(const std::string& stationDir)
     s.displaySource = value("DISPLAY_VERSION", s.displaySource);
     s.internalSource = value("INTERNAL_VERSION", s.internalSource);
     s.imeiSource = value("IMEI", s.imeiSource);
+    s.serialSource = value("SERIAL", s.serialSource);
     s.reboot = number(value("REBOOT"), 1, 0, 1) == 1;
     s.readback = number(value("READBACK"), 0, 0, 1) == 1;
     s.commandTimeoutS = number(value("COMMAND_TIMEOUT_S"), 30, 1, 3600);
     s.arrivalTimeoutS = number(value("ARRIVAL_TIMEOUT_S"), 60, 1, 3600);
+    s.rebootHoldS = number(value("REBOOT_HOLD_S"), 90, 0, 86400);
+    s.probeIntervalMs = number(value("PROBE_INTERVAL_MS"), 1000, 100, 60000);
     s.versionDir = IniText::valueIn(text, "GET_DLL_Setting", "ITEM_VERSIONFILE_PATH");
     return s;
 }

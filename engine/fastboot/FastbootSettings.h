@@ -15,10 +15,16 @@ struct FastbootSettings
     std::string displaySource = "getvar:ro.build.display.id";
     std::string internalSource = "getvar:ro.build.sw_internal_version";
     std::string imeiSource = "getvar:imei";
+    std::string serialSource = "getvar:serialno";
     bool reboot = true;
     bool readback = false;
     int commandTimeoutS = 30;
     int arrivalTimeoutS = 60;
+    // How long a unit the engine rebooted keeps its socket while nothing
+    // is there (USB: after the reboot; TCP: after its endpoint went silent).
+    int rebootHoldS = 90;
+    // How often the presence monitor looks at the ports.
+    int probeIntervalMs = 1000;
     std::string versionDir;
 
     static FastbootSettings load(const std::string& stationDir);

@@ -5,6 +5,7 @@
 #include "platform/InputFile.h"
 #include "settings/VersionScan.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -77,7 +78,7 @@ FastbootResult FlashJob::run()
         if (const FastbootResult code = readBack(before, packageDisplay); code != FASTBOOT_RESULT_SUCCESS)
             return code;
     }
-    if (m_settings.reboot && !m_client->command("reboot"))
+    if (m_settings.reboot && !reboot("reboot"))
         return clientFailed();
     m_client.reset();
     m_link.reset();
@@ -158,12 +159,19 @@ FastbootResult FlashJob::flashEntry(const FlashPlan::Entry& entry, uint64_t maxD
 
 FastbootResult FlashJob::readBack(const DeviceIdentity& before, const std::string& packageDisplay)
 {
-    if (!m_client->command("reboot-bootloader"))
+    if (!reboot("reboot-bootloader"))
         return clientFailed();
-    m_client.reset();
-    m_link.reset();
     m_events.message("Waiting for the device to come back");
     const auto deadline = Clock::now() + std::chrono::seconds(m_settings.arrivalTimeoutS);
+    // Whatever answers before the device went away is the old bootloader.
+    if (!waitGone(deadline)) {
+        return fail(FASTBOOT_RESULT_NO_DEVICE, "The device on port " + std::to_string(m_port)
+                                                   + " did not restart within "
+                                                   + std::to_string(m_settings.arrivalTimeoutS)
+                                                   + " s of reboot-bootloader. Check it and start the line again.");
+    }
+    m_client.reset();
+    m_link.reset();
     std::string why;
     for (;;) {
         if (connect(std::chrono::seconds(1), &why))
@@ -188,6 +196,44 @@ FastbootResult FlashJob::readBack(const DeviceIdentity& before, const std::strin
                                                            + ". Download the device again.");
     }
     return FASTBOOT_RESULT_SUCCESS;
+}
+
+bool FlashJob::reboot(const std::string& command)
+{
+    if (!m_client->command(command))
+        return false;
+    m_link->rebooting();
+    if (m_events.rebooting)
+        m_events.rebooting();
+    return true;
+}
+
+bool FlashJob::waitGone(Clock::time_point deadline)
+{
+    if (!m_endpointText.starts_with("tcp:"))
+        return true; // USB: the transport waits for the next enumeration
+    char packet[256];
+    for (;;) {
+        size_t size = 0;
+        const IoStatus status = m_link->receive(packet, sizeof packet, &size, deadline);
+        if (status == IoStatus::Timeout)
+            return false;
+        if (status != IoStatus::Ok)
+            break; // the device closed the connection
+    }
+    m_client.reset();
+    m_link.reset();
+    Endpoint endpoint;
+    std::string why;
+    if (!Endpoint::parse(m_endpointText, &endpoint, &why))
+        return false;
+    // Gone once its endpoint does not answer the handshake.
+    while (Clock::now() < deadline) {
+        if (!endpoint.open(std::min(deadline, Clock::now() + std::chrono::seconds(1)), &why))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }
 
 uint64_t FlashJob::imageShare(uint64_t pieceSent, uint64_t pieceBytes, uint64_t imageSize)

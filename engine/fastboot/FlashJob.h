@@ -28,6 +28,8 @@ public:
     {
         std::function<void(int32_t percent)> progress;
         std::function<void(const std::string& text)> message;
+        // The device accepted a reboot command and leaves now.
+        std::function<void()> rebooting;
     };
 
     // Used when the device does not say how much it takes.
@@ -51,6 +53,10 @@ private:
     bool readMaxDownload(uint64_t* size);
     FastbootResult flashEntry(const FlashPlan::Entry& entry, uint64_t maxDownload);
     FastbootResult readBack(const DeviceIdentity& before, const std::string& packageDisplay);
+    bool reboot(const std::string& command);
+    // TCP: waits until the device that accepted reboot-bootloader has gone:
+    // it closes the connection, then its endpoint stops answering.
+    bool waitGone(Clock::time_point deadline);
     void sent(uint64_t bytes);
     void reportProgress(int32_t percent, bool force);
 

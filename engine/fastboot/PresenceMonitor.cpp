@@ -9,16 +9,15 @@ struct PresenceMonitor::State
 {
     Probe probe;
     std::function<void()> onChange;
-    std::chrono::milliseconds interval;
+    Interval interval;
     std::mutex mutex;
     std::condition_variable wake;
     bool poked = false;
     bool stopping = false;
     std::atomic_bool stopFlag{false}; // stopping, readable without the mutex
-    bool exited = false;
 };
 
-PresenceMonitor::PresenceMonitor(Probe probe, std::function<void()> onChange, std::chrono::milliseconds interval)
+PresenceMonitor::PresenceMonitor(Probe probe, std::function<void()> onChange, Interval interval)
     : m_state(std::make_shared<State>())
 {
     m_state->probe = std::move(probe);
@@ -33,8 +32,14 @@ PresenceMonitor::~PresenceMonitor()
 
 void PresenceMonitor::start()
 {
-    if (!m_thread.joinable())
-        m_thread = std::thread(&PresenceMonitor::run, m_state);
+    if (m_thread.joinable())
+        return;
+    {
+        // The first round starts at once: a poke from before is answered.
+        std::lock_guard lock(m_state->mutex);
+        m_state->poked = false;
+    }
+    m_thread = std::thread(&PresenceMonitor::run, m_state);
 }
 
 void PresenceMonitor::poke()
@@ -44,46 +49,37 @@ void PresenceMonitor::poke()
     m_state->wake.notify_all();
 }
 
-void PresenceMonitor::stop(std::chrono::milliseconds deadline)
+void PresenceMonitor::stop()
 {
     if (!m_thread.joinable())
         return;
-    std::unique_lock lock(m_state->mutex);
-    m_state->stopping = true;
-    m_state->stopFlag = true;
-    m_state->wake.notify_all();
-    if (m_state->wake.wait_for(lock, deadline, [&] { return m_state->exited; })) {
-        lock.unlock();
-        m_thread.join();
-    } else {
-        lock.unlock();
-        m_thread.detach(); // it holds its own reference to the state
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->stopping = true;
+        m_state->stopFlag = true;
+        m_state->wake.notify_all();
     }
+    m_thread.join();
 }
 
 void PresenceMonitor::run(std::shared_ptr<State> state)
 {
-    std::set<int> known;
     for (;;) {
-        const std::set<int> now = state->probe(state->stopFlag);
+        const bool changed = state->probe(state->stopFlag);
         {
             std::unique_lock lock(state->mutex);
             if (state->stopping)
-                break;
+                return;
         }
-        if (now != known) {
-            known = now;
+        if (changed)
             state->onChange();
-        }
+        const auto interval = state->interval();
         std::unique_lock lock(state->mutex);
-        state->wake.wait_for(lock, state->interval, [&] { return state->stopping || state->poked; });
+        state->wake.wait_for(lock, interval, [&] { return state->stopping || state->poked; });
         state->poked = false;
         if (state->stopping)
-            break;
+            return;
     }
-    std::lock_guard lock(state->mutex);
-    state->exited = true;
-    state->wake.notify_all();
 }
 
 } // namespace fastboot

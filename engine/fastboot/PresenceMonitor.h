@@ -4,22 +4,23 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <set>
 #include <thread>
 
 namespace fastboot {
 
-// Polls the configured endpoints about once a second on a thread of its own
-// and calls onChange (on that thread, holding no lock) when the set of ports
-// whose device answers changes.
+// Polls the configured endpoints on a thread of its own, about once an
+// interval, and calls onChange (on that thread, holding no lock) when a probe
+// says that what the ports show has changed.
 class PresenceMonitor final
 {
 public:
-    // The ports whose device answers now; gives up early once stop is set.
-    using Probe = std::function<std::set<int>(const std::atomic_bool& stop)>;
+    // Looks at every port; true when the tool should hear of a change.
+    // Gives up early once stop is set.
+    using Probe = std::function<bool(const std::atomic_bool& stop)>;
+    // The interval, asked before every wait.
+    using Interval = std::function<std::chrono::milliseconds()>;
 
-    PresenceMonitor(Probe probe, std::function<void()> onChange,
-                    std::chrono::milliseconds interval = std::chrono::seconds(1));
+    PresenceMonitor(Probe probe, std::function<void()> onChange, Interval interval);
     ~PresenceMonitor();
     PresenceMonitor(const PresenceMonitor&) = delete;
     PresenceMonitor& operator=(const PresenceMonitor&) = delete;
@@ -27,9 +28,11 @@ public:
     void start();
     // Polls at once instead of at the next interval.
     void poke();
-    // Stops the thread. A call into onChange that does not return within the
-    // deadline (its receiver is stuck) leaves the thread to end on its own.
-    void stop(std::chrono::milliseconds deadline = std::chrono::seconds(3));
+    // Stops the thread and waits for it: as long as the probe's one device
+    // operation under way takes (each has a deadline), or a call into
+    // onChange (the tool releases the sink's waits before it destroys an
+    // engine).
+    void stop();
 
 private:
     struct State;

@@ -1,5 +1,7 @@
 #include "SocketIo.h"
 
+#include "HostResolver.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -53,25 +55,20 @@ void setOptions(int fd)
 int connectTcp(const std::string& host, const std::string& port, Clock::time_point deadline,
                std::string* error)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-    if (rc != 0) {
-        *error = std::string("cannot resolve ") + host + ": " + ::gai_strerror(rc);
+    // The lookup, too, ends by the deadline.
+    std::vector<HostResolver::Address> found;
+    if (HostResolver::current()->resolve(host, port, deadline, &found, error) != HostResolver::Outcome::Resolved)
         return -1;
-    }
     int fd = -1;
     int lastErr = ECONNREFUSED;
-    for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    for (auto a = found.begin(); a != found.end() && fd < 0; ++a) {
+        fd = ::socket(a->family, a->socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->protocol);
         if (fd < 0) {
             lastErr = errno;
             continue;
         }
         setOptions(fd);
-        if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0)
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&a->storage), a->length) == 0)
             break;
         int err = errno;
         if (err == EINPROGRESS) {
@@ -88,7 +85,6 @@ int connectTcp(const std::string& host, const std::string& port, Clock::time_poi
         ::close(fd);
         fd = -1;
     }
-    ::freeaddrinfo(found);
     if (fd < 0)
         *error = std::strerror(lastErr);
     return fd;

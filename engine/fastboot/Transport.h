@@ -33,6 +33,8 @@ public:
     virtual IoStatus receive(void* buffer, size_t capacity, size_t* size, Clock::time_point deadline) = 0;
     // What the last failed call saw, for messages ("Connection reset by peer").
     virtual std::string lastError() const = 0;
+    // The caller's reboot command was accepted: the device leaves now.
+    virtual void rebooting() {}
 };
 
 } // namespace fastboot

@@ -51,6 +51,8 @@ bool DeviceConfig::load(const std::string& path, DeviceConfig* config, std::stri
         s.dropAfter = number(value("DROP_AFTER"), 0);
         s.delayMsPerMiB = int(number(value("DELAY_MS_PER_MIB"), 0));
         s.awayMs = int(number(value("AWAY_MS"), uint64_t(s.awayMs)));
+        s.lingerMs = int(number(value("LINGER_MS"), 0));
+        s.neverReboots = number(value("NEVER_REBOOTS"), 0) == 1;
         if (!value("OEM_COMMAND").empty())
             s.oem[value("OEM_COMMAND")] = value("OEM_ANSWER");
         const std::string storage = value("STORAGE");

@@ -15,6 +15,8 @@ namespace fbdevice {
 //   FAIL_PARTITION=<partition whose flash answers FAIL>
 //   DROP_AFTER=<data bytes after which the connection drops>
 //   DELAY_MS_PER_MIB=<ms>, AWAY_MS=<ms a reboot takes, default 500>
+//   LINGER_MS=<ms the bootloader still answers after a reboot's OKAY>
+//   NEVER_REBOOTS=1 (reboot-bootloader answers OKAY and nothing happens)
 //   OEM_COMMAND=<command>, OEM_ANSWER=<its INFO line>
 //   STORAGE=<folder for the partition files, default device-<n> beside the config>
 struct DeviceConfig

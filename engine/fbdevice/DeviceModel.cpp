@@ -71,6 +71,13 @@ void DeviceModel::sessionStarted()
     std::lock_guard lock(m_mutex);
     m_sessionData = 0;
     m_expected = 0;
+    ++m_sessions;
+}
+
+int DeviceModel::sessions() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_sessions;
 }
 
 void DeviceModel::sessionEnded()
@@ -92,7 +99,24 @@ bool DeviceModel::present() const
 {
     std::lock_guard lock(m_mutex);
     comeBackIfDue();
-    return !m_away;
+    if (m_away)
+        return std::chrono::steady_clock::now() < m_awayFrom; // still going down
+    return !m_system;
+}
+
+bool DeviceModel::inSystem() const
+{
+    std::lock_guard lock(m_mutex);
+    comeBackIfDue();
+    return !m_away && m_system;
+}
+
+void DeviceModel::bootToBootloader()
+{
+    std::lock_guard lock(m_mutex);
+    m_awayFrom = m_awayUntil = std::min(m_awayUntil, std::chrono::steady_clock::now());
+    comeBackIfDue();
+    m_system = false;
 }
 
 std::string DeviceModel::display() const
@@ -142,7 +166,7 @@ DeviceModel::Next DeviceModel::command(const std::string& text, const Send& send
     if (text.starts_with("flash:"))
         return flash(text.substr(6), send);
     if (text == "reboot" || text == "reboot-bootloader")
-        return reboot(send);
+        return reboot(text == "reboot", send);
     if (text.starts_with("oem ")) {
         const auto it = m_settings.oem.find(text.substr(4));
         if (it == m_settings.oem.end())
@@ -291,11 +315,16 @@ bool DeviceModel::applySparse(const std::string& target, std::string* why)
     return ok;
 }
 
-DeviceModel::Next DeviceModel::reboot(const Send& send)
+DeviceModel::Next DeviceModel::reboot(bool toSystem, const Send& send)
 {
-    send(reply("OKAY"));
+    if (!send(reply("OKAY")))
+        return Next::Disconnect;
+    if (m_settings.neverReboots && !toSystem)
+        return Next::Continue;
     m_away = true;
-    m_awayUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_settings.awayMs);
+    m_toSystem = toSystem;
+    m_awayFrom = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_settings.lingerMs);
+    m_awayUntil = m_awayFrom + std::chrono::milliseconds(m_settings.awayMs);
     return Next::Disconnect;
 }
 
@@ -305,6 +334,7 @@ void DeviceModel::comeBackIfDue() const
     if (!m_away || std::chrono::steady_clock::now() < m_awayUntil)
         return;
     m_away = false;
+    m_system = m_toSystem;
     const VersionScan::Result found = VersionScan().scan(partitionPath("system"));
     if (found.displayFound)
         m_display = found.displayVersion;

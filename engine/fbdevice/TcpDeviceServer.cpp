@@ -92,6 +92,7 @@ void TcpDeviceServer::run()
             }
             m_connectionFd = fd;
         }
+        ++m_connections;
         if (m_model.present())
             serve(fd);
         std::lock_guard lock(m_mutex);

@@ -2,6 +2,7 @@
 
 #include "DeviceModel.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,7 +12,8 @@ namespace fbdevice {
 // Serves one DeviceModel on a loopback TCP port with the fastboot TCP
 // framing: the "FB01" handshake, then 8-byte big-endian length-prefixed
 // packets. One host connection at a time, as a device serves one host; while
-// the model reboots, connections are closed without a handshake.
+// the model reboots or runs its system, connections are closed without a
+// handshake.
 class TcpDeviceServer final
 {
 public:
@@ -25,6 +27,8 @@ public:
     // Unplugs: closes the port and any connection at once.
     void stop();
     int port() const { return m_port; }
+    // Host connections accepted since the start.
+    int connections() const { return m_connections; }
 
 private:
     void run();
@@ -38,6 +42,7 @@ private:
     std::mutex m_mutex;
     int m_connectionFd = -1; // guarded by m_mutex
     bool m_stopping = false; // guarded by m_mutex
+    std::atomic<int> m_connections{0};
     std::thread m_thread;
 };
 

@@ -64,7 +64,7 @@ bool findFastboot(const libusb_config_descriptor* config, UsbDeviceInfo* info)
 
 bool sameDevices(const std::vector<UsbDeviceInfo>& a, const std::vector<UsbDeviceInfo>& b)
 {
-    const auto key = [](const UsbDeviceInfo& d) { return std::tie(d.socket, d.bootRom, d.address); };
+    const auto key = [](const UsbDeviceInfo& d) { return std::tie(d.socket, d.bootRom, d.fastboot, d.address); };
     return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                       [&](const UsbDeviceInfo& x, const UsbDeviceInfo& y) { return key(x) == key(y); });
 }
@@ -221,10 +221,10 @@ std::optional<UsbDeviceInfo> UsbBus::classify(libusb_device* device, const std::
     libusb_config_descriptor* config = nullptr;
     if (libusb_get_active_config_descriptor(device, &config) != 0
         && libusb_get_config_descriptor(device, 0, &config) != 0)
-        return std::nullopt;
-    const bool fastboot = findFastboot(config, &info);
+        return info; // something is there, whatever it is
+    info.fastboot = findFastboot(config, &info);
     libusb_free_config_descriptor(config);
-    return fastboot ? std::optional(info) : std::nullopt;
+    return info;
 }
 
 std::vector<UsbDeviceInfo> UsbBus::scan() const

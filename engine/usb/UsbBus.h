@@ -26,13 +26,14 @@ struct UsbDeviceInfo {
     UsbId id;
     int address = 0;      // changes at every enumeration
     bool bootRom = false; // present, but in a boot-ROM mode: no fastboot
+    bool fastboot = false; // has the fastboot interface (neither: a phone running its system, ...)
     int interface = -1;   // the fastboot interface and its bulk endpoints
     uint8_t endpointIn = 0;
     uint8_t endpointOut = 0;
 };
 
-// The USB buses through libusb: which fastboot and boot-ROM devices are in
-// which socket, kept up to date by libusb's hot-plug callbacks where the
+// The USB buses through libusb: which devices (fastboot, boot ROM or any
+// other) are in which socket, kept up to date by libusb's hot-plug callbacks where the
 // platform has them and by a scan every second in any case.
 //
 // Two threads of its own: one handles libusb's events and does nothing else
@@ -72,8 +73,9 @@ public:
     std::optional<UsbDeviceInfo> waitFor(const UsbLocation& socket, Clock::time_point deadline,
                                          const std::function<bool(const UsbDeviceInfo&)>& accept) const;
 
-    // What one libusb device is to the engine: nullopt for anything that is
-    // neither a fastboot interface nor a boot ROM of the list.
+    // What one libusb device is to the engine: a fastboot interface, a boot
+    // ROM of the list, or anything else in a socket (it occupies it); nullopt
+    // for hubs.
     static std::optional<UsbDeviceInfo> classify(libusb_device* device, const std::vector<UsbId>& bootRomIds,
                                                  const std::string& sysfsRoot);
 

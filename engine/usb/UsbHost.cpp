@@ -68,7 +68,7 @@ UsbHost::Presence UsbHost::presence(const UsbLocation& socket) const
         // no query waits for it and the line is offered when it is back.
         if (device.address == m_bus->leavingAddress(socket))
             return Presence::None;
-        return device.bootRom ? Presence::BootRom : Presence::Fastboot;
+        return device.bootRom ? Presence::BootRom : device.fastboot ? Presence::Fastboot : Presence::Other;
     }
     return Presence::None;
 }
@@ -79,7 +79,7 @@ int UsbHost::enumeration(const UsbLocation& socket) const
         return 0;
     for (const UsbDeviceInfo& device : m_bus->devices()) {
         if (device.socket == socket)
-            return device.address * 2 + (device.bootRom ? 1 : 0);
+            return device.address * 4 + (device.bootRom ? 1 : device.fastboot ? 2 : 3);
     }
     return 0;
 }
@@ -94,7 +94,7 @@ void UsbHost::busChanged()
 {
     if (m_ports.learning()) {
         for (const UsbDeviceInfo& device : m_bus->devices()) {
-            if (m_ports.portOf(device.socket) != 0)
+            if (m_ports.portOf(device.socket) != 0 || !(device.fastboot || device.bootRom))
                 continue;
             std::string error;
             if (m_ports.learn(device.socket, &error) == 0)

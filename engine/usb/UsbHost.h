@@ -15,7 +15,7 @@ namespace fastboot {
 class UsbHost final
 {
 public:
-    enum class Presence { None, BootRom, Fastboot };
+    enum class Presence { None, BootRom, Fastboot, Other };
 
     // onChange runs on the bus's watch thread after a change on the bus
     // (and after a new socket has been learned); it must not block.
@@ -26,8 +26,9 @@ public:
 
     // Takes BOOTROM_IDS and LEARN_PORTS from config.ini again.
     void reload();
-    // What the bus's last scan found in a socket; a device that was told to
-    // reboot counts as gone.
+    // What the bus's last scan found in a socket (Other: a device without
+    // the fastboot interface); a device that was told to reboot counts as
+    // gone.
     Presence presence(const UsbLocation& socket) const;
     // Tells one enumeration of the device in a socket from the next: its
     // address and whether it is a boot ROM, as 1..255; 0 for none.

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <string_view>
 #include <vector>
 
 namespace fastboot {
@@ -51,7 +50,7 @@ std::unique_ptr<UsbTransport> UsbTransport::open(UsbBus& bus, const UsbLocation&
         return nullptr;
     };
     const auto device = bus.waitFor(socket, deadline, [&](const UsbDeviceInfo& d) {
-        return !d.bootRom && d.address != bus.leavingAddress(socket);
+        return d.fastboot && d.address != bus.leavingAddress(socket);
     });
     if (!device)
         return fail(OpenError::NoDevice, "no fastboot device in USB socket " + socket.text());
@@ -121,11 +120,13 @@ IoStatus UsbTransport::send(const void* data, size_t size, Clock::time_point dea
         }
         done += static_cast<size_t>(moved);
     } while (done < size);
-    // A device told to reboot leaves the bus and comes back at a new address.
-    const std::string_view packet(static_cast<const char*>(data), size);
-    if (packet == "reboot" || packet.starts_with("reboot-"))
-        m_bus.markLeaving(m_device.socket, m_device.address);
     return IoStatus::Ok;
+}
+
+void UsbTransport::rebooting()
+{
+    // It leaves the bus and comes back at a new address.
+    m_bus.markLeaving(m_device.socket, m_device.address);
 }
 
 IoStatus UsbTransport::receive(void* buffer, size_t capacity, size_t* size, Clock::time_point deadline)

@@ -34,6 +34,9 @@ public:
     IoStatus send(const void* data, size_t size, Clock::time_point deadline) override;
     IoStatus receive(void* buffer, size_t capacity, size_t* size, Clock::time_point deadline) override;
     std::string lastError() const override { return m_error; }
+    // The device was told to reboot: the next open in its socket waits for
+    // its next enumeration.
+    void rebooting() override;
 
     // The operator's texts for the two failures a station fixes by hand.
     static std::string permissionText(const UsbLocation& socket);

@@ -7,6 +7,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <map>
 
 using namespace MainWindowLayout;
@@ -73,8 +74,7 @@ TEST_F(FastbootEndToEnd, EightDevicesAtOncePassWithThePackageInTheirPartitions)
         ASSERT_TRUE(waitBadge(line, "READY")) << line << " " << infoText(line).toStdString();
     EXPECT_EQ(label(ids(2).imei)->text(), QStringLiteral("356938035643803"));
     m_window->StartAllLines();
-    // A line that passed is offered again once its device is back from
-    // the reboot, so the counters tell the outcome.
+    // The counters tell the outcome.
     ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("8/8"); }, 60000)) << counts().toStdString();
     for (int line = 0; line < 8; ++line)
         waitLineIdle(line);
@@ -109,7 +109,7 @@ TEST_F(FastbootEndToEnd, ReadBackOnPasses)
     ASSERT_TRUE(openFastboot("2", package, "READBACK=1\nARRIVAL_TIMEOUT_S=20\n"));
     ASSERT_TRUE(waitBadge(0, "READY"));
     m_window->StartLine(0);
-    // Counted as a pass (the line is offered again once the device is back).
+    // Counted as a pass.
     ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("1/1"); }, 30000)) << infoText(0).toStdString();
     waitLineIdle(0);
     EXPECT_EQ(m_devices.at(2).model->display(), "ABC_DE_V2.3");
@@ -137,4 +137,52 @@ TEST_F(FastbootEndToEnd, UnplugDuringADownloadFails)
     EXPECT_TRUE(label(ids(0).info)->toolTip().startsWith(QStringLiteral("Connection to the device lost")))
         << label(ids(0).info)->toolTip().toStdString();
     EXPECT_EQ(label(ids(0).info)->accessibleDescription(), QStringLiteral("id%1").arg(ids(0).info));
+}
+
+TEST_F(FastbootEndToEnd, PassedUnitsKeepTheirBadgesAfterTheirRebootUntilPulled)
+{
+    const QString package = makeFastbootPackage();
+    for (int port = 1; port <= 4; ++port)
+        addDevice(port, settings(port));
+    // REBOOT=1, the default: each unit boots into its system after its download.
+    ASSERT_TRUE(openFastboot("1,2,3,4", package, "PROBE_INTERVAL_MS=100\nREBOOT_HOLD_S=60\n"));
+    for (int line = 0; line < 4; ++line)
+        ASSERT_TRUE(waitBadge(line, "READY")) << line;
+    m_window->StartAllLines();
+    ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("4/4"); }, 60000)) << counts().toStdString();
+    for (int line = 0; line < 4; ++line)
+        waitLineIdle(line);
+
+    // Running their systems their endpoints are silent; the monitor keeps
+    // looking, and the rows keep their results.
+    const auto probedAgain = [&] {
+        std::map<int, int> seen;
+        for (const auto& [port, device] : m_devices)
+            seen[port] = device.server->connections();
+        return waitFor([&] {
+            return std::all_of(seen.begin(), seen.end(),
+                               [&](const auto& s) { return m_devices.at(s.first).server->connections() >= s.second + 2; });
+        });
+    };
+    ASSERT_TRUE(waitFor([&] {
+        return std::all_of(m_devices.begin(), m_devices.end(), [](const auto& d) { return d.second.model->inSystem(); });
+    }));
+    ASSERT_TRUE(probedAgain());
+    for (int line = 0; line < 4; ++line) {
+        EXPECT_EQ(badge(line), QStringLiteral("PASS")) << line;
+        EXPECT_EQ(infoText(line), text("IDC_EXE_INFO_DOWNLOADSUCC")) << line;
+    }
+
+    // Back in their bootloaders they answer as the same units. One is
+    // pulled: its row alone empties.
+    for (auto& [port, device] : m_devices)
+        device.model->bootToBootloader();
+    ASSERT_TRUE(probedAgain());
+    writeConfig(m_station.read(QStringLiteral("config.ini")).replace("REBOOT_HOLD_S=60", "REBOOT_HOLD_S=1"));
+    m_devices.at(2).server->stop();
+    ASSERT_TRUE(waitFor([&] { return infoText(1) == text("IDC_EXE_INFO_NODEVICE"); }, 20000)) << infoText(1).toStdString();
+    for (const int line : {0, 2, 3}) {
+        EXPECT_EQ(badge(line), QStringLiteral("PASS")) << line;
+        EXPECT_EQ(infoText(line), text("IDC_EXE_INFO_DOWNLOADSUCC")) << line;
+    }
 }

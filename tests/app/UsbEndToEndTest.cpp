@@ -126,3 +126,39 @@ TEST_F(UsbEndToEnd, DeviceHeldByAnotherProgramIsNotReadyAndSaysWhy)
     addDevice(0);
     ASSERT_TRUE(waitBadge(0, "READY")) << infoText(0).toStdString();
 }
+
+TEST_F(UsbEndToEnd, PassedUnitsKeepTheirBadgesWhileTheyRunTheirSystemsUntilPulled)
+{
+    const QString package = makeFastbootPackage();
+    for (int line = 0; line < 4; ++line)
+        addDevice(line);
+    // REBOOT=1, the default: each unit boots into its system after its
+    // download and shows up as another device without fastboot.
+    QByteArray config = "[GET_DLL_Setting]\nPORTS=1,2,3,4,0,0,0,0\nITEM_VERSIONFILE_PATH=" + package.toUtf8()
+                        + "\n[FASTBOOT_Engine]\nLEARN_PORTS=0\nREBOOT_HOLD_S=5\n";
+    for (int line = 0; line < 4; ++line)
+        config += "PORT." + QByteArray::number(line + 1) + "=usb:" + kSockets[line] + "\n";
+    ASSERT_TRUE(openWithConfig(config));
+    for (int line = 0; line < 4; ++line)
+        ASSERT_TRUE(waitBadge(line, "READY")) << line;
+    m_window->StartAllLines();
+    ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("4/4"); }, 60000)) << counts().toStdString();
+    for (int line = 0; line < 4; ++line)
+        waitLineIdle(line);
+    ASSERT_TRUE(waitFor([&] {
+        for (int line = 0; line < 4; ++line) {
+            if (!m_models[size_t(line)]->inSystem() || !m_bed->device(kSockets[line]))
+                return false;
+        }
+        return true;
+    }, 20000));
+
+    // Pulled once the hold is long over: its row alone empties, the others
+    // keep PASS while their units run their systems.
+    m_bed->pull(kSockets[2]);
+    ASSERT_TRUE(waitFor([&] { return infoText(2) == text("IDC_EXE_INFO_NODEVICE"); }, 20000)) << infoText(2).toStdString();
+    for (const int line : {0, 1, 3}) {
+        EXPECT_EQ(badge(line), QStringLiteral("PASS")) << line;
+        EXPECT_EQ(infoText(line), text("IDC_EXE_INFO_DOWNLOADSUCC")) << line;
+    }
+}

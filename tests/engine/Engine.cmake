@@ -32,6 +32,18 @@ station_test(FastbootEngineTest
   LABELS tsan)
 add_dependencies(FastbootEngineTest FastbootEngine)
 
+station_test(PortPresenceTest SOURCES PortPresenceTest.cpp LIBS fastboot_core)
+
+# Presence, the hold and read-back over TCP; the engine built in as well as
+# loaded, for the tests that swap its name lookups.
+station_test(FastbootPresenceTest
+  SOURCES FastbootPresenceTest.cpp FastbootStation.cpp FastbootStation.h
+          ScriptedFastbootServer.cpp ScriptedFastbootServer.h
+          ../lines/RecordingHandler.cpp ../lines/RecordingHandler.h
+  LIBS station_lines fbdevice_core
+  LABELS tsan)
+add_dependencies(FastbootPresenceTest FastbootEngine)
+
 station_test(SparsePiecesTest SOURCES SparsePiecesTest.cpp LIBS fastboot_core)
 target_compile_definitions(SparsePiecesTest PRIVATE STATION_TEST_SOURCE="${CMAKE_CURRENT_LIST_DIR}")
 

@@ -62,9 +62,39 @@ void FastbootStation::unplug(int port)
 void FastbootStation::replug(int port)
 {
     Device& d = m_devices.at(port);
+    d.earlierConnections += d.server->connections();
     d.server = std::make_unique<fbdevice::TcpDeviceServer>(*d.model, d.tcpPort);
     std::string why;
     EXPECT_TRUE(d.server->start(&why)) << why;
+}
+
+fbdevice::DeviceModel& FastbootStation::swap(int port, const fbdevice::DeviceSettings& settings)
+{
+    Device& d = m_devices.at(port);
+    d.server->stop();
+    d.earlierConnections += d.server->connections();
+    m_retired.push_back(std::move(d.model));
+    d.model = std::make_unique<fbdevice::DeviceModel>(settings);
+    d.server = std::make_unique<fbdevice::TcpDeviceServer>(*d.model, d.tcpPort);
+    std::string why;
+    EXPECT_TRUE(d.server->start(&why)) << why;
+    return *d.model;
+}
+
+int FastbootStation::connections(int port) const
+{
+    const Device& d = m_devices.at(port);
+    return d.earlierConnections + d.server->connections();
+}
+
+bool FastbootStation::waitQuery(int port, int32_t status, const std::string& text, int timeoutMs) const
+{
+    return QTest::qWaitFor(
+        [&] {
+            std::string now;
+            return query(port, &now) == status && (text.empty() || now == text);
+        },
+        timeoutMs);
 }
 
 void FastbootStation::writeConfig(const QByteArray& extraEngineKeys)

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class FlashEngine;
 
@@ -36,6 +37,10 @@ public:
     fbdevice::DeviceModel& device(int port) { return *m_devices.at(port).model; }
     void unplug(int port);
     void replug(int port);
+    // Another unit in the same socket (the same TCP port).
+    fbdevice::DeviceModel& swap(int port, const fbdevice::DeviceSettings& settings);
+    // Host connections the device on the port has accepted (all its servers).
+    int connections(int port) const;
 
     // config.ini: the ports, the version directory and extra engine keys.
     void writeConfig(const QByteArray& extraEngineKeys = {});
@@ -50,6 +55,8 @@ public:
     bool load();
     FlashEngine* engine() const { return m_binding.engine(); }
     int32_t query(int port, std::string* text = nullptr) const;
+    // Waits until the port answers status (and text, when given).
+    bool waitQuery(int port, int32_t status, const std::string& text = {}, int timeoutMs = 20000) const;
     // Runs Download on a thread of its own and waits for its result event.
     bool download(int line, int port);
     int32_t resultOf(int line) const;
@@ -64,6 +71,7 @@ private:
         std::unique_ptr<fbdevice::DeviceModel> model;
         std::unique_ptr<fbdevice::TcpDeviceServer> server;
         int tcpPort = 0;
+        int earlierConnections = 0; // of servers replaced since
     };
 
     TempDir m_station;
@@ -72,5 +80,6 @@ private:
     QString m_package;
     QByteArray m_extra;
     std::map<int, Device> m_devices;
+    std::vector<std::unique_ptr<fbdevice::DeviceModel>> m_retired; // units taken out by swap
     EngineBinding m_binding;
 };

@@ -55,6 +55,20 @@ DemoDevices::DemoDevices(const std::string& folder)
     }
 }
 
+std::string DemoDevices::handle(const std::string& verb, int n)
+{
+    if (n < 1 || size_t(n) > m_devices.size())
+        return "no device " + std::to_string(n);
+    const std::string& socket = m_devices[size_t(n - 1)].socket;
+    if (verb == "pull")
+        m_bed->pull(socket);
+    else if (verb == "plug")
+        m_bed->putBack(socket);
+    else
+        m_bed->bootToBootloader(socket);
+    return "device " + std::to_string(n) + " (socket " + socket + "): " + verb;
+}
+
 DemoDevices::~DemoDevices()
 {
     m_bed.reset(); // the bus before the models it drives

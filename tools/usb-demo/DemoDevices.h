@@ -34,6 +34,9 @@ public:
     DemoDevices& operator=(const DemoDevices&) = delete;
 
     const std::vector<Device>& devices() const { return m_devices; }
+    // The operator's hands on device n (1..5): "pull", "plug" (put back in
+    // the mode it is in) or "bootloader" (from its system to fastboot).
+    std::string handle(const std::string& verb, int n);
 
 private:
     std::vector<Device> m_devices;

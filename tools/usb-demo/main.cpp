@@ -1,7 +1,7 @@
 // usb-demo: the station tool on emulated USB fastboot devices, for a demo
 // station without hardware.
 //
-//   usb-demo <station folder> [--quit-when-ready]
+//   usb-demo <station folder> [--quit-when-ready] [--control <fifo>]
 //
 // Sets up an emulated USB hub (umockdev) with the demo's devices, then runs
 // the tool's window exactly as the station's executable does, with the
@@ -9,8 +9,11 @@
 // libPhoneFlashEngine.so). The partitions the devices receive land in
 // <station folder>/usb-devices/. With --quit-when-ready the tool closes once
 // every device's line shows it (for an automatic check), and the exit status
-// says whether they did.
+// says whether they did. The named pipe <station folder>/usb-demo.ctl (or the
+// one --control names) takes "pull <n>", "plug <n>" and "bootloader <n>" for
+// device n (socket 1-1.n).
 
+#include "ControlFifo.h"
 #include "DemoDevices.h"
 #include "ReadyWatch.h"
 
@@ -31,14 +34,17 @@ int main(int argc, char** argv)
 {
     const char* folder = nullptr;
     bool quitWhenReady = false;
+    const char* control = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quit-when-ready") == 0)
             quitWhenReady = true;
+        else if (std::strcmp(argv[i], "--control") == 0 && i + 1 < argc)
+            control = argv[++i];
         else if (!folder && argv[i][0] != '-')
             folder = argv[i];
     }
     if (!folder) {
-        std::fprintf(stderr, "usage: usb-demo <station folder> [--quit-when-ready]\n");
+        std::fprintf(stderr, "usage: usb-demo <station folder> [--quit-when-ready] [--control <fifo>]\n");
         return 2;
     }
     std::string why;
@@ -59,6 +65,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usb-demo: %s\n", e.what());
         return 1;
     }
+
+    // The tool's close ends the process; the pipe's thread goes with it.
+    fbdevice::ControlFifo hands([&devices](const std::string& verb, int n) { return devices->handle(verb, n); });
+    const std::string pipe = control ? std::string(control)
+                                     : QFile::encodeName(station + QStringLiteral("/usb-demo.ctl")).toStdString();
+    if (!hands.start(pipe, &why))
+        std::fprintf(stderr, "usb-demo: no hands on the devices: %s\n", why.c_str());
 
     // From here on as the station's main(): the language before any window.
     static const LanguageText text;

@@ -223,24 +223,95 @@ int UsbTestbed::plugModel(const std::string& location, fbdevice::DeviceModel& mo
 {
     const int address = plug(location, std::make_shared<ModelPacketDevice>(model));
     const std::string back = comeBackAt.empty() ? location : comeBackAt;
-    device(location)->setOnLeave([this, location, back, &model] {
+    {
+        std::lock_guard lock(m_mutex);
+        m_models[location] = &model;
+        m_models[back] = &model;
+        m_pulled[back] = false;
+    }
+    EmulatedUsbDevice* plugged = device(location);
+    plugged->setOnLeave([this, location, back, &model, plugged] {
         // Not on umockdev's thread: that one serves the ioctls of the bus.
         std::lock_guard lock(m_mutex);
         if (m_closing)
             return;
-        m_returns.emplace_back([this, location, back, &model] {
-            unplug(location);
+        m_returns.emplace_back([this, location, back, &model, plugged] {
+            {
+                std::lock_guard hands(m_handsMutex);
+                if (device(location) == plugged)
+                    unplug(location);
+            }
             // The model says when its reboot is over.
-            while (!model.present()) {
+            while (!model.present() && !model.inSystem()) {
                 if (m_closing)
                     return;
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
-            if (!m_closing)
-                plugModel(back, model, back);
+            std::lock_guard hands(m_handsMutex);
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_closing || m_pulled[back] || m_plugged.count(back))
+                    return;
+            }
+            plugAsIs(back, model);
         });
     });
     return address;
+}
+
+void UsbTestbed::plugAsIs(const std::string& location, fbdevice::DeviceModel& model)
+{
+    if (model.inSystem()) {
+        plug(location, nullptr, kSystemIds);
+        std::lock_guard lock(m_mutex);
+        m_models[location] = &model;
+    } else {
+        plugModel(location, model, location);
+    }
+}
+
+void UsbTestbed::pull(const std::string& location)
+{
+    std::lock_guard hands(m_handsMutex);
+    {
+        std::lock_guard lock(m_mutex);
+        m_pulled[location] = true;
+    }
+    unplug(location);
+}
+
+void UsbTestbed::putBack(const std::string& location)
+{
+    std::lock_guard hands(m_handsMutex);
+    fbdevice::DeviceModel* model = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        m_pulled[location] = false;
+        if (m_plugged.count(location))
+            return;
+        model = m_models[location];
+    }
+    if (model)
+        plugAsIs(location, *model);
+}
+
+void UsbTestbed::bootToBootloader(const std::string& location)
+{
+    std::lock_guard hands(m_handsMutex);
+    fbdevice::DeviceModel* model = nullptr;
+    bool plugged = false;
+    {
+        std::lock_guard lock(m_mutex);
+        model = m_models[location];
+        plugged = m_plugged.count(location) != 0;
+    }
+    if (!model || model->present())
+        return;
+    model->bootToBootloader();
+    if (plugged) {
+        unplug(location);
+        plugModel(location, *model, location);
+    }
 }
 
 std::string UsbTestbed::nodeFile(const std::string& location)

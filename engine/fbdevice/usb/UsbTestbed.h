@@ -47,9 +47,19 @@ public:
     int plug(const std::string& location, std::shared_ptr<PacketDevice> model) { return plug(location, std::move(model), Ids{}); }
     // An emulated fastboot device whose model outlives re-plugging: when the
     // model reboots or drops its link, the device leaves the bus and comes
-    // back, once the model is present again, in the socket comeBackAt (the
-    // same one when empty) at a new address.
+    // back in the socket comeBackAt (the same one when empty) at a new
+    // address: in fastboot once the model is present again, or, once it runs
+    // its system (after "reboot"), as a device with another product id and
+    // no fastboot interface.
     int plugModel(const std::string& location, fbdevice::DeviceModel& model, const std::string& comeBackAt = {});
+    // The operator's hands on a unit plugged with plugModel: pulls it out
+    // (it stays out, also when it was rebooting), puts it back in the mode it
+    // is in, or boots it to the bootloader (re-plugged in fastboot).
+    void pull(const std::string& location);
+    void putBack(const std::string& location);
+    void bootToBootloader(const std::string& location);
+    // The ids of a unit running its system.
+    static constexpr Ids kSystemIds{0x18d1, 0x4ee1, false};
     // How many times a device has arrived in the port.
     int arrivals(const std::string& location);
 
@@ -75,6 +85,8 @@ private:
     void addHub(const std::string& location, int speed);
     std::string sysPathOf(const std::string& location) const;
     int nextAddress(int bus);
+    // Plugs the unit in as its model is now.
+    void plugAsIs(const std::string& location, fbdevice::DeviceModel& model);
 
     UMockdevTestbed* m_testbed = nullptr;
     std::mutex m_mutex;
@@ -82,6 +94,9 @@ private:
     std::map<std::string, Plugged> m_plugged;
     std::vector<std::unique_ptr<EmulatedUsbDevice>> m_retired; // kept until the testbed goes
     std::map<std::string, int> m_arrivals;
+    std::map<std::string, fbdevice::DeviceModel*> m_models; // the unit of each socket, plugged or not
+    std::map<std::string, bool> m_pulled;
+    std::mutex m_handsMutex; // one hand at a time on the sockets: returns from reboots, pull, put back
     std::atomic<bool> m_closing{false};
     std::vector<std::thread> m_returns; // devices on their way back
 };

@@ -142,16 +142,16 @@ protected:
 
 } // namespace
 
-TEST_F(UsbBusTest, FindsFastbootAndBootRomDevicesBySocket)
+TEST_F(UsbBusTest, FindsEveryDeviceBySocketAndTellsWhatItIs)
 {
     m_bed->plug("1-1.2", nullptr);
     m_bed->plug("1-1.3", nullptr);
     m_bed->plug("1-1.5", nullptr, {0x05c6, 0x9008, false}); // a boot ROM from the default list
-    m_bed->plug("1-1.6", nullptr, {0x1234, 0x5678, false}); // something else: ignored
+    m_bed->plug("1-1.6", nullptr, {0x1234, 0x5678, false}); // something else: there, no fastboot
     m_bed->plug("2-1.4", nullptr);                          // SuperSpeed, socket 1-1.4
     startBus();
     const auto devices = m_bus->devices();
-    ASSERT_EQ(devices.size(), 4u);
+    ASSERT_EQ(devices.size(), 5u);
     EXPECT_EQ(devices[0].socket, at("1-1.2"));
     EXPECT_EQ(devices[1].socket, at("1-1.3"));
     EXPECT_EQ(devices[1].interface, 0);
@@ -160,12 +160,18 @@ TEST_F(UsbBusTest, FindsFastbootAndBootRomDevicesBySocket)
     EXPECT_FALSE(devices[1].bootRom);
     EXPECT_EQ(devices[2].socket, at("1-1.4"));
     EXPECT_EQ(devices[2].location, at("2-1.4"));
+    EXPECT_TRUE(devices[1].fastboot);
     EXPECT_EQ(devices[3].socket, at("1-1.5"));
     EXPECT_TRUE(devices[3].bootRom);
+    EXPECT_FALSE(devices[3].fastboot);
+    EXPECT_EQ(devices[4].socket, at("1-1.6"));
+    EXPECT_FALSE(devices[4].bootRom);
+    EXPECT_FALSE(devices[4].fastboot);
 
-    // The list is the station's to change.
+    // The list is the station's to change: then it is just some device.
     m_bus->setBootRomIds({});
-    EXPECT_TRUE(eventually([&] { return m_bus->devices().size() == 3; }));
+    EXPECT_TRUE(eventually([&] { return !listed("1-1.5")->bootRom; }));
+    EXPECT_EQ(m_bus->devices().size(), 5u);
 }
 
 TEST_F(UsbBusTest, ReportsArrivalAndRemoval)

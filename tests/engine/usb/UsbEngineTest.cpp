@@ -138,16 +138,11 @@ TEST_F(UsbEngineTest, PortNumbersFollowSocketsAndNewSocketsAreLearned)
     EXPECT_TRUE(config().contains("PORT.3=usb:2-1.3"));
     EXPECT_TRUE(config().contains("; the station's own comment"));
 
-    std::string text;
-    EXPECT_EQ(m_station->query(1, &text), 0);
-    EXPECT_EQ(text, "ABC_V1.0,ABC_INT_V1.0,356938035643801");
-    EXPECT_EQ(m_station->query(2, &text), 0);
-    EXPECT_EQ(text, "ABC_V1.0,ABC_INT_V1.0,356938035643802");
-    EXPECT_EQ(m_station->query(3, &text), 0);
-    EXPECT_EQ(text, "ABC_V1.0,ABC_INT_V1.0,356938035643803");
-    EXPECT_EQ(m_station->query(5), 1); // present, not ready: ARM mode
-    EXPECT_EQ(m_station->query(6, &text), 0);
-    EXPECT_EQ(text, "ABC_V1.0,ABC_INT_V1.0,356938035643806");
+    EXPECT_TRUE(m_station->waitQuery(1, 0, "ABC_V1.0,ABC_INT_V1.0,356938035643801"));
+    EXPECT_TRUE(m_station->waitQuery(2, 0, "ABC_V1.0,ABC_INT_V1.0,356938035643802"));
+    EXPECT_TRUE(m_station->waitQuery(3, 0, "ABC_V1.0,ABC_INT_V1.0,356938035643803"));
+    EXPECT_TRUE(m_station->waitQuery(5, 1)); // present, not ready: ARM mode
+    EXPECT_TRUE(m_station->waitQuery(6, 0, "ABC_V1.0,ABC_INT_V1.0,356938035643806"));
     EXPECT_EQ(m_station->query(7), -1);
     EXPECT_EQ(enumerate(m_station->engine()), (std::vector<int32_t>{1, 2, 3, 5, 6}));
 
@@ -156,12 +151,12 @@ TEST_F(UsbEngineTest, PortNumbersFollowSocketsAndNewSocketsAreLearned)
     m_bed->plugModel("1-1.7", model(7));
     ASSERT_TRUE(QTest::qWaitFor([&] { return config().contains("PORT.7=usb:1-1.7"); }, 10000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_station->handler.count('D') > events; }, 10000));
-    EXPECT_EQ(m_station->query(7), 0);
+    EXPECT_TRUE(m_station->waitQuery(7, 0));
     // And pulled out again.
     const int more = m_station->handler.count('D');
     m_bed->unplug("2-1.2");
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_station->handler.count('D') > more; }, 10000));
-    EXPECT_EQ(m_station->query(2), -1);
+    EXPECT_TRUE(m_station->waitQuery(2, -1));
 }
 
 TEST_F(UsbEngineTest, NoLearningWhenSwitchedOff)
@@ -170,7 +165,7 @@ TEST_F(UsbEngineTest, NoLearningWhenSwitchedOff)
     m_bed->plug("1-1.1", nullptr, {0x1234, 0x5678, false});
     m_bed->plugModel("1-1.2", model(2));
     ASSERT_TRUE(m_station->load());
-    EXPECT_EQ(m_station->query(1), 1); // the configured boot ROM
+    EXPECT_TRUE(m_station->waitQuery(1, 1)); // the configured boot ROM
     EXPECT_EQ(enumerate(m_station->engine()), (std::vector<int32_t>{1}));
     EXPECT_FALSE(config().contains("PORT.2"));
 }
@@ -198,7 +193,7 @@ TEST_F(UsbEngineTest, DeviceBackAtTheOtherSpeedIsInTheSameSocket)
     ASSERT_TRUE(m_station->download(0, 1));
     EXPECT_EQ(m_station->resultOf(0), FASTBOOT_RESULT_SUCCESS) << m_station->lastMessage(0);
     EXPECT_EQ(m_bed->arrivals("2-1.1"), 1);
-    EXPECT_EQ(m_station->query(1), 0);
+    EXPECT_TRUE(m_station->waitQuery(1, 0));
 }
 
 TEST_F(UsbEngineTest, DeviceBackInAnotherSocketIsNotTakenForIt)
@@ -241,36 +236,40 @@ TEST_F(UsbEngineTest, NoPermissionNamesTheUdevRule)
 {
     m_station->writeConfig("PORT.1=usb:1-1.1\r\n");
     m_bed->plugModel("1-1.1", model(1));
-    ASSERT_TRUE(m_station->load());
-    NoPermission denied(m_bed->nodeFile("1-1.1"));
-    EXPECT_EQ(m_station->query(1), 2); // there, but not ready
-    EXPECT_NE(m_station->lastMessage(0).find("70-station-fastboot.rules"), std::string::npos)
-        << m_station->lastMessage(0);
-    // A download says so too. Run here: the denial belongs to this thread.
-    m_station->engine()->Download(0, 1);
-    EXPECT_EQ(m_station->resultOf(0), FASTBOOT_RESULT_NO_DEVICE);
-    EXPECT_NE(m_station->lastMessage(0).find("70-station-fastboot.rules"), std::string::npos)
-        << m_station->lastMessage(0);
+    {
+        // The engine's threads start without the capabilities of this one.
+        NoPermission denied(m_bed->nodeFile("1-1.1"));
+        ASSERT_TRUE(m_station->load());
+        EXPECT_TRUE(m_station->waitQuery(1, 2)); // there, but not ready
+        EXPECT_NE(m_station->lastMessage(0).find("70-station-fastboot.rules"), std::string::npos)
+            << m_station->lastMessage(0);
+        // A download says so too. Run here: the denial belongs to this thread.
+        m_station->engine()->Download(0, 1);
+        EXPECT_EQ(m_station->resultOf(0), FASTBOOT_RESULT_NO_DEVICE);
+        EXPECT_NE(m_station->lastMessage(0).find("70-station-fastboot.rules"), std::string::npos)
+            << m_station->lastMessage(0);
+    }
+    // The rule installed: the monitor tries again and offers the device.
+    EXPECT_TRUE(m_station->waitQuery(1, 0));
 }
 
 TEST_F(UsbEngineTest, TwoHostsNeverDriveOneDevice)
 {
     m_station->writeConfig("PORT.1=usb:1-1.1\r\n");
     m_bed->plugModel("1-1.1", model(1));
-    ASSERT_TRUE(m_station->load());
-    EXPECT_EQ(m_station->query(1), 0);
-    // Another host on the same machine takes the interface first.
+    // Another host on the same machine has the interface first.
     fastboot::UsbBus other;
     std::string why;
     ASSERT_TRUE(other.start({}, &why)) << why;
     auto held = fastboot::UsbTransport::open(other, *fastboot::UsbLocation::parse("1-1.1"),
                                              fastboot::Clock::now() + std::chrono::seconds(5), &why);
     ASSERT_TRUE(held) << why;
-    EXPECT_EQ(m_station->query(1), 2);
+    ASSERT_TRUE(m_station->load());
+    EXPECT_TRUE(m_station->waitQuery(1, 2));
     EXPECT_NE(m_station->lastMessage(0).find("in use by another program"), std::string::npos);
-    // Once it lets go, the device is the station's again.
+    // Once it lets go, the device is the station's.
     held.reset();
-    EXPECT_EQ(m_station->query(1), 0);
+    EXPECT_TRUE(m_station->waitQuery(1, 0));
 }
 
 TEST_F(UsbEngineTest, InterfaceHeldByAnotherProgramIsNotTouched)
@@ -278,13 +277,136 @@ TEST_F(UsbEngineTest, InterfaceHeldByAnotherProgramIsNotTouched)
     m_station->writeConfig("PORT.1=usb:1-1.1\r\n");
     fbdevice::DeviceModel& device = model(1);
     m_bed->plugModel("1-1.1", device);
-    ASSERT_TRUE(m_station->load());
     m_bed->device("1-1.1")->setInterfaceBusy(true);
-    EXPECT_EQ(m_station->query(1), 2);
+    ASSERT_TRUE(m_station->load());
+    EXPECT_TRUE(m_station->waitQuery(1, 2));
     EXPECT_NE(m_station->lastMessage(0).find("in use by another program"), std::string::npos);
     ASSERT_TRUE(m_station->download(0, 1));
     EXPECT_NE(m_station->resultOf(0), FASTBOOT_RESULT_SUCCESS);
     EXPECT_NE(m_station->lastMessage(0).find("in use by another program"), std::string::npos)
         << m_station->lastMessage(0);
     EXPECT_EQ(device.flashCount("system"), 0);
+}
+
+TEST_F(UsbEngineTest, PassedUnitKeepsItsSocketWhileItBootsAndRunsItsSystem)
+{
+    for (const bool readBack : {false, true}) {
+        SCOPED_TRACE(readBack ? "with read-back" : "without read-back");
+        const std::string socket = readBack ? "1-1.2" : "1-1.1";
+        const int port = readBack ? 2 : 1;
+        const QByteArray keys = "PORT." + QByteArray::number(port) + "=usb:" + QByteArray::fromStdString(socket)
+                                + "\r\nPORT.8=usb:1-1.7\r\nLEARN_PORTS=0\r\nARRIVAL_TIMEOUT_S=20\r\n"
+                                + (readBack ? "READBACK=1\r\n" : "");
+        m_station = std::make_unique<FastbootStation>();
+        m_station->setPackage(m_station->makePackage(QStringLiteral("pkg"), "ABC_V2.0", "ABC_INT_V2.0"));
+        m_station->writeConfig(keys + "REBOOT_HOLD_S=60\r\n");
+        fbdevice::DeviceModel& unit = model(port);
+        m_bed->plugModel(socket, unit);
+        ASSERT_TRUE(m_station->load());
+        const std::string offered = "ABC_V1.0,ABC_INT_V1.0,35693803564380" + std::to_string(port);
+        ASSERT_TRUE(m_station->waitQuery(port, 0, offered));
+        const int opened = unit.sessions();
+        ASSERT_TRUE(m_station->download(0, port));
+        ASSERT_EQ(m_station->resultOf(0), FASTBOOT_RESULT_SUCCESS) << m_station->lastMessage(0);
+
+        // In its system it is another USB device, without fastboot: the same
+        // unit, as long as it is there.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return unit.inSystem() && m_bed->device(socket); }, 20000));
+        std::string text;
+        EXPECT_EQ(m_station->query(port, &text), 0);
+        EXPECT_EQ(text, offered);
+        // The scans never opened it: only the download did.
+        const int afterDownload = unit.sessions();
+        for (int scan = 0; scan < 100; ++scan)
+            m_station->query(port);
+        EXPECT_EQ(unit.sessions(), afterDownload);
+        EXPECT_GT(afterDownload, opened);
+
+        // A device in and out of port 8 marks whole rounds of the monitor.
+        const auto wholeRound = [&] {
+            m_bed->plug("1-1.7", nullptr, {0x05c6, 0x9008, false});
+            EXPECT_TRUE(m_station->waitQuery(8, 1));
+            m_bed->unplug("1-1.7");
+            EXPECT_TRUE(m_station->waitQuery(8, -1));
+        };
+        wholeRound();
+        // With the hold over, the device in the socket still holds it.
+        m_station->writeConfig(keys + "REBOOT_HOLD_S=0\r\n");
+        m_station->engine()->ReloadSettings();
+        wholeRound();
+        EXPECT_EQ(m_station->query(port, &text), 0);
+        EXPECT_EQ(text, offered);
+        // Pulled out: empty at once.
+        m_bed->pull(socket);
+        EXPECT_TRUE(m_station->waitQuery(port, -1));
+        m_station.reset();
+    }
+}
+
+TEST_F(UsbEngineTest, HoldEndsForAUnitThatNeverComesBackAndAnotherUnitIsNew)
+{
+    m_station->writeConfig("PORT.1=usb:1-1.1\r\nREBOOT_HOLD_S=3\r\n");
+    fbdevice::DeviceModel& unit = model(1);
+    m_bed->plugModel("1-1.1", unit);
+    ASSERT_TRUE(m_station->load());
+    ASSERT_TRUE(m_station->waitQuery(1, 0));
+    // Pulled while it reboots: still its socket, gone once the hold is over.
+    ASSERT_TRUE(m_station->download(0, 1));
+    ASSERT_EQ(m_station->resultOf(0), FASTBOOT_RESULT_SUCCESS) << m_station->lastMessage(0);
+    m_bed->pull("1-1.1");
+    EXPECT_EQ(m_station->query(1), 0);
+    EXPECT_TRUE(m_station->waitQuery(1, -1));
+    m_bed->bootToBootloader("1-1.1");
+
+    // Another unit in the socket during a hold: empty once, then offered.
+    m_station->writeConfig("PORT.1=usb:1-1.1\r\nREBOOT_HOLD_S=60\r\n");
+    m_station->engine()->ReloadSettings();
+    m_bed->putBack("1-1.1");
+    ASSERT_TRUE(m_station->waitQuery(1, 0));
+    ASSERT_TRUE(m_station->download(0, 1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unit.inSystem() && m_bed->device("1-1.1"); }, 20000));
+    m_bed->pull("1-1.1");
+    auto settings = m_station->deviceSettings(1);
+    settings.imei = "490154203237518";
+    m_bed->plugModel("1-1.1", model(settings));
+    ASSERT_TRUE(m_station->waitQuery(1, -1));
+    EXPECT_TRUE(m_station->waitQuery(1, 0, "ABC_V1.0,ABC_INT_V1.0,490154203237518"));
+}
+
+TEST_F(UsbEngineTest, UnitPluggedInRunningItsSystemIsNotReadyAndSaysWhy)
+{
+    m_station->writeConfig("PORT.1=usb:1-1.1\r\nLEARN_PORTS=0\r\n");
+    m_bed->plug("1-1.1", nullptr, UsbTestbed::kSystemIds);
+    ASSERT_TRUE(m_station->load());
+    EXPECT_TRUE(m_station->waitQuery(1, 3));
+    EXPECT_NE(m_station->lastMessage(0).find("is not in fastboot mode: reboot it to the bootloader"), std::string::npos)
+        << m_station->lastMessage(0);
+    EXPECT_EQ(enumerate(m_station->engine()), (std::vector<int32_t>{1}));
+}
+
+TEST_F(UsbEngineTest, DataThatReadsLikeARebootCommandIsOnlyData)
+{
+    // An image that begins with the text of a command: only the download
+    // that sends the command itself says that the device leaves.
+    m_station->writeConfig("PORT.1=usb:1-1.1\r\nPORT.8=usb:1-1.7\r\nLEARN_PORTS=0\r\nREBOOT=0\r\n");
+    QFile boot(m_station->packageFile(QStringLiteral("boot.img")));
+    ASSERT_TRUE(boot.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    boot.write("reboot-bootloader");
+    boot.write(QByteArray(4096, '\0'));
+    boot.close();
+    fbdevice::DeviceModel& unit = model(1);
+    m_bed->plugModel("1-1.1", unit);
+    ASSERT_TRUE(m_station->load());
+    ASSERT_TRUE(m_station->waitQuery(1, 0));
+    ASSERT_TRUE(m_station->download(0, 1));
+    ASSERT_EQ(m_station->resultOf(0), FASTBOOT_RESULT_SUCCESS) << m_station->lastMessage(0);
+    EXPECT_EQ(unit.flashCount("boot"), 1);
+    // A whole round of the monitor later the unit is still in its socket.
+    m_bed->plug("1-1.7", nullptr, {0x05c6, 0x9008, false});
+    ASSERT_TRUE(m_station->waitQuery(8, 1));
+    m_bed->unplug("1-1.7");
+    ASSERT_TRUE(m_station->waitQuery(8, -1));
+    EXPECT_EQ(m_station->query(1), 0);
+    EXPECT_EQ(m_bed->arrivals("1-1.1"), 1);
+    EXPECT_EQ(enumerate(m_station->engine()), (std::vector<int32_t>{1}));
 }
