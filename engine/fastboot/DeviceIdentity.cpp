@@ -1,5 +1,7 @@
 #include "DeviceIdentity.h"
 
+#include "DeviceText.h"
+
 namespace fastboot {
 
 namespace {
@@ -28,6 +30,11 @@ bool DeviceIdentity::read(FastbootClient& client, const FastbootSettings& settin
     return readField(client, settings.displaySource, &identity->display)
            && readField(client, settings.internalSource, &identity->internal)
            && readField(client, settings.imeiSource, &identity->imei);
+}
+
+std::string DeviceIdentity::joined() const
+{
+    return DeviceText::field(display) + ',' + DeviceText::field(internal) + ',' + DeviceText::field(imei);
 }
 
 } // namespace fastboot
