@@ -5,13 +5,23 @@
 #include "FastbootClient.h"
 #include "FastbootSettings.h"
 #include "FastbootReply.h"
+#include "SocketIo.h"
 #include "TcpTransport.h"
 
 #include "support/TempDir.h"
 
+#include <QFile>
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace fastboot;
 using Answer = ScriptedFastbootServer::Answer;
@@ -176,6 +186,118 @@ TEST_F(ClientTest, DataSourceThatCannotReadIsAPackageFault)
         return false;
     }));
     EXPECT_EQ(client->failure().code, FASTBOOT_RESULT_BAD_PACKAGE);
+}
+
+// An open file of size bytes of a pattern, in dir; closed by the caller.
+int patternFile(const TempDir& dir, qsizetype size)
+{
+    QByteArray bytes(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(i * 7 % 251);
+    dir.write(QStringLiteral("image.img"), bytes);
+    return ::open(QFile::encodeName(dir.file(QStringLiteral("image.img"))).constData(), O_RDONLY | O_CLOEXEC);
+}
+
+FastbootClient::ChunkSource fromFile(int fd)
+{
+    auto offset = std::make_shared<uint64_t>(0);
+    return [fd, offset](size_t n, std::vector<Chunk>* chunks, std::string*) {
+        chunks->push_back(Chunk{nullptr, fd, *offset, n});
+        *offset += n;
+        return true;
+    };
+}
+
+TEST_F(ClientTest, DownloadFromAFileThatEndsEarlyIsAPackageFault)
+{
+    connect([](const std::string& command) {
+        Answer a;
+        a.bytes = f("DATA" + command.substr(9));
+        a.absorb = 0xffffffff;
+        return a;
+    });
+    TempDir dir;
+    const int fd = patternFile(dir, 100 * 1024);
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(client->download(200 * 1024, fromFile(fd)));
+    ::close(fd);
+    EXPECT_EQ(client->failure().code, FASTBOOT_RESULT_BAD_PACKAGE);
+    EXPECT_EQ(client->failure().text, "the file ended early");
+}
+
+TEST_F(ClientTest, DeviceThatStopsReadingMidImageTimesOut)
+{
+    connect(
+        [](const std::string& command) {
+            Answer a;
+            a.bytes = f("DATA" + command.substr(9));
+            a.absorb = 0xffffffff;
+            a.stallAfter = 1024 * 1024;
+            return a;
+        },
+        std::chrono::milliseconds(500));
+    TempDir dir;
+    const int fd = patternFile(dir, 1024);
+    ASSERT_GE(fd, 0);
+    const int writable = ::open(QFile::encodeName(dir.file(QStringLiteral("image.img"))).constData(), O_WRONLY | O_CLOEXEC);
+    ASSERT_EQ(::ftruncate(writable, 256 * 1024 * 1024), 0); // a hole: no disk used
+    ::close(writable);
+    EXPECT_FALSE(client->download(256 * 1024 * 1024, fromFile(fd)));
+    ::close(fd);
+    EXPECT_EQ(client->failure().code, FASTBOOT_RESULT_TIMEOUT) << client->failure().text;
+    EXPECT_NE(client->failure().text.find("stopped answering while sending data"), std::string::npos)
+        << client->failure().text;
+}
+
+// A sendfile that moves at most 777 bytes a call and is interrupted or
+// finds the socket full now and then, as a busy system's may.
+int g_sendFileCalls = 0;
+ssize_t shortSendFile(int socket, int file, off_t* offset, size_t count)
+{
+    ++g_sendFileCalls;
+    if (g_sendFileCalls % 7 == 0) {
+        errno = EINTR;
+        return -1;
+    }
+    if (g_sendFileCalls % 11 == 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    return ::sendfile(socket, file, offset, std::min<size_t>(count, 777));
+}
+
+TEST(SocketIoTest, ShortAndInterruptedSendfilesStillSendEveryByteInOrder)
+{
+    TempDir dir;
+    const qsizetype size = 3 * 1024 * 1024;
+    const int fd = patternFile(dir, size);
+    ASSERT_GE(fd, 0);
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair), 0);
+    const uint64_t offset = 12345;
+    const size_t length = 2 * 1024 * 1024 + 3;
+    std::string received;
+    std::thread reader([&] {
+        int err = 0;
+        received.resize(length);
+        SocketIo::receiveAll(pair[1], received.data(), length, Clock::now() + std::chrono::seconds(30), &err);
+    });
+    int err = 0;
+    const IoStatus status = SocketIo::sendFileAll(pair[0], fd, offset, length, Clock::now() + std::chrono::seconds(30),
+                                                  &err, shortSendFile);
+    reader.join();
+    EXPECT_EQ(status, IoStatus::Ok);
+    EXPECT_GT(g_sendFileCalls, 2000);
+    const QByteArray want = dir.read(QStringLiteral("image.img")).mid(qsizetype(offset), qsizetype(length));
+    EXPECT_TRUE(received == want.toStdString());
+
+    // Past the end of the file: the file's fault, not the link's.
+    EXPECT_EQ(SocketIo::sendFileAll(pair[0], fd, uint64_t(size) - 10, 20, Clock::now() + std::chrono::seconds(5), &err),
+              IoStatus::FileError);
+    EXPECT_EQ(err, 0);
+    ::close(fd);
+    ::close(pair[0]);
+    ::close(pair[1]);
 }
 
 TEST(TcpTransportTest, EndpointThatIsNoFastbootDeviceIsRefused)
