@@ -9,6 +9,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -182,11 +184,47 @@ IoStatus copyFileAll(int fd, int file, uint64_t offset, size_t size, Clock::time
 
 } // namespace
 
+// sendfile has no MSG_NOSIGNAL: a peer that went away would raise SIGPIPE
+// and end the whole tool. While it lives, SIGPIPE is blocked for this
+// thread, and one raised meanwhile is taken back before it is unblocked.
+class NoSigPipe final
+{
+public:
+    NoSigPipe()
+    {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
+    }
+    ~NoSigPipe()
+    {
+        sigset_t pending;
+        sigpending(&pending);
+        if (!m_wasPending && sigismember(&pending, SIGPIPE) == 1) {
+            const timespec now{0, 0};
+            while (sigtimedwait(&m_pipe, nullptr, &now) < 0 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    }
+    NoSigPipe(const NoSigPipe&) = delete;
+    NoSigPipe& operator=(const NoSigPipe&) = delete;
+
+private:
+    sigset_t m_pipe;
+    sigset_t m_old;
+    bool m_wasPending = false;
+};
+
 IoStatus sendFileAll(int fd, int file, uint64_t offset, size_t size, Clock::time_point deadline, int* err,
                      SendFile sendFile)
 {
     if (!sendFile)
         sendFile = systemSendFile;
+    const NoSigPipe noSigPipe;
     bool first = true;
     while (size > 0) {
         off_t at = off_t(offset);

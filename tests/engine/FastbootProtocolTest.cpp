@@ -295,9 +295,14 @@ TEST(SocketIoTest, ShortAndInterruptedSendfilesStillSendEveryByteInOrder)
     EXPECT_EQ(SocketIo::sendFileAll(pair[0], fd, uint64_t(size) - 10, 20, Clock::now() + std::chrono::seconds(5), &err),
               IoStatus::FileError);
     EXPECT_EQ(err, 0);
+
+    // The peer gone: the connection is lost, and no SIGPIPE ends the process.
+    ::close(pair[1]);
+    EXPECT_EQ(SocketIo::sendFileAll(pair[0], fd, 0, 1000, Clock::now() + std::chrono::seconds(5), &err),
+              IoStatus::Closed);
+    EXPECT_EQ(err, EPIPE);
     ::close(fd);
     ::close(pair[0]);
-    ::close(pair[1]);
 }
 
 TEST(TcpTransportTest, EndpointThatIsNoFastbootDeviceIsRefused)
