@@ -128,7 +128,7 @@ struct DeviceProcess
     int keepAlive = -1;
 };
 
-DeviceProcess startDevice(const fbdevice::DeviceSettings& settings)
+DeviceProcess startDevice(const fbdevice::DeviceSettings& settings, const std::vector<DeviceProcess>& earlier)
 {
     int portPipe[2];
     int lifePipe[2];
@@ -138,6 +138,9 @@ DeviceProcess startDevice(const fbdevice::DeviceSettings& settings)
     if (pid == 0) {
         ::close(portPipe[0]);
         ::close(lifePipe[1]);
+        // The other devices' pipes must close when this process ends them.
+        for (const DeviceProcess& d : earlier)
+            ::close(d.keepAlive);
         fbdevice::DeviceModel model(settings);
         fbdevice::TcpDeviceServer server(model, 0);
         std::string why;
@@ -184,7 +187,7 @@ int main(int argc, char** argv)
         s.maxDownload = maxMiB * 1024 * 1024;
         s.storageDir = (root / ("device-" + std::to_string(i + 1))).string();
         fs::create_directories(s.storageDir);
-        devices.push_back(startDevice(s));
+        devices.push_back(startDevice(s, devices));
         if (devices.back().port == 0) {
             std::fprintf(stderr, "cannot start device %d\n", i + 1);
             return 1;
