@@ -4,7 +4,7 @@
 // both: for one device and for eight at a time, with a plain image and with
 // a sparse one (2 MiB data, 1 MiB fill, 1 MiB skipped in every 4 MiB).
 //
-//   bench_fastboot [image MiB, default 128] [max-download-size MiB, default 64]
+//   bench_fastboot [image MiB, default 128] [max-download-size MiB, default 64] [rounds, default 2]
 //
 // Each emulated device runs in a process of its own, so that the host side
 // is what is measured: the engine's CPU is this process's, the command's is
@@ -17,6 +17,7 @@
 #include "SparseImage.h"
 #include "TcpDeviceServer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -168,6 +169,7 @@ int main(int argc, char** argv)
 {
     const uint64_t imageMiB = argc > 1 ? std::strtoull(argv[1], nullptr, 10) / 4 * 4 : 128;
     const uint32_t maxMiB = argc > 2 ? uint32_t(std::strtoul(argv[2], nullptr, 10)) : 64;
+    const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 2;
     const fs::path base = FlashBench::scratchBase();
     const fs::path root = FlashBench::makeRoot("bench-fastboot");
     fs::create_directories(root / "sparse");
@@ -210,39 +212,58 @@ int main(int argc, char** argv)
         writeConfig(root / (sparse ? "sparse" : "package"));
         const std::string& image = sparse ? sparseImage : rawImage;
         for (const int count : {1, kDevices}) {
-            emptyDevices(root, count);
-            sink.clear();
-            const double engineCpuBefore = processCpuSeconds(RUSAGE_SELF);
-            const auto engineStart = Clock::now();
-            std::vector<std::thread> lines;
-            for (int i = 0; i < count; ++i)
-                lines.emplace_back([&engine, i] { engine.Download(i, i + 1); });
-            for (auto& t : lines)
-                t.join();
-            const double engineTime = seconds(Clock::now() - engineStart);
-            const double engineCpu = processCpuSeconds(RUSAGE_SELF) - engineCpuBefore;
-            for (int i = 0; i < count; ++i) {
-                if (sink.results[i] != 0)
-                    std::printf("engine: line %d failed with %d: %s\n", i, sink.results[i], sink.messages[i].c_str());
-            }
-
             std::vector<int> tcpPorts;
             for (int i = 0; i < count; ++i)
                 tcpPorts.push_back(devices[size_t(i)].port);
-            emptyDevices(root, count);
-            const double commandCpuBefore = processCpuSeconds(RUSAGE_CHILDREN);
-            const auto commandStart = Clock::now();
-            const bool commandOk = runFastboot(tcpPorts, image);
-            const double commandTime = seconds(Clock::now() - commandStart);
-            const double commandCpu = processCpuSeconds(RUSAGE_CHILDREN) - commandCpuBefore;
-
-            const double gib = double(imageMiB) * count / 1024;
-            std::printf("%s %d device%s: engine %.3f s, fastboot %.3f s%s, ratio %.2f; host CPU per GiB: engine %.3f s, "
-                        "fastboot %.3f s\n",
-                        sparse ? "sparse" : "raw   ", count, count == 1 ? " " : "s", engineTime, commandTime,
-                        commandOk ? "" : " [fastboot FAILED]", engineTime / commandTime, engineCpu / gib,
-                        commandCpu / gib);
-            std::fflush(stdout);
+            double engineTime = 0;
+            double engineCpu = 0;
+            const auto runEngine = [&] {
+                emptyDevices(root, count);
+                sink.clear();
+                const double cpuBefore = processCpuSeconds(RUSAGE_SELF);
+                const auto start = Clock::now();
+                std::vector<std::thread> lines;
+                for (int i = 0; i < count; ++i)
+                    lines.emplace_back([&engine, i] { engine.Download(i, i + 1); });
+                for (auto& t : lines)
+                    t.join();
+                engineTime = seconds(Clock::now() - start);
+                engineCpu = processCpuSeconds(RUSAGE_SELF) - cpuBefore;
+                for (int i = 0; i < count; ++i) {
+                    if (sink.results[i] != 0)
+                        std::printf("engine: line %d failed with %d: %s\n", i, sink.results[i],
+                                    sink.messages[i].c_str());
+                }
+            };
+            double commandTime = 0;
+            double commandCpu = 0;
+            bool commandOk = false;
+            const auto runCommand = [&] {
+                emptyDevices(root, count);
+                const double cpuBefore = processCpuSeconds(RUSAGE_CHILDREN);
+                const auto start = Clock::now();
+                commandOk = runFastboot(tcpPorts, image);
+                commandTime = seconds(Clock::now() - start);
+                commandCpu = processCpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
+            };
+            // Every other round the command goes first, so that neither side
+            // always finds the page cache and tmpfs as the other left them.
+            for (int round = 0; round < rounds; ++round) {
+                if (round % 2 == 0) {
+                    runEngine();
+                    runCommand();
+                } else {
+                    runCommand();
+                    runEngine();
+                }
+                const double gib = double(imageMiB) * count / 1024;
+                std::printf("%s %d device%s: engine %.3f s, fastboot %.3f s%s, ratio %.2f; host CPU per GiB: engine "
+                            "%.3f s, fastboot %.3f s\n",
+                            sparse ? "sparse" : "raw   ", count, count == 1 ? " " : "s", engineTime, commandTime,
+                            commandOk ? "" : " [fastboot FAILED]", engineTime / commandTime, engineCpu / gib,
+                            commandCpu / gib);
+                std::fflush(stdout);
+            }
         }
     }
     for (DeviceProcess& d : devices) {
