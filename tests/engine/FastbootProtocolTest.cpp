@@ -14,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -247,6 +249,82 @@ TEST_F(ClientTest, DeviceThatStopsReadingMidImageTimesOut)
     EXPECT_EQ(client->failure().code, FASTBOOT_RESULT_TIMEOUT) << client->failure().text;
     EXPECT_NE(client->failure().text.find("stopped answering while sending data"), std::string::npos)
         << client->failure().text;
+}
+
+// A link that takes whole packets only, as a transport without file
+// sending: answers every download with DATA and OKAY and keeps the data.
+class PacketLink final : public Transport
+{
+public:
+    IoStatus send(const void* data, size_t size, Clock::time_point) override
+    {
+        const std::string packet(static_cast<const char*>(data), size);
+        if (packet.starts_with("download:")) {
+            m_replies = {"DATA" + packet.substr(9), "OKAY"};
+            return IoStatus::Ok;
+        }
+        m_data += packet;
+        return IoStatus::Ok;
+    }
+    IoStatus receive(void* buffer, size_t, size_t* size, Clock::time_point) override
+    {
+        if (m_replies.empty())
+            return IoStatus::Timeout;
+        *size = m_replies.front().size();
+        std::memcpy(buffer, m_replies.front().data(), *size);
+        m_replies.erase(m_replies.begin());
+        return IoStatus::Ok;
+    }
+    std::string lastError() const override { return "timed out"; }
+
+    std::string m_data;
+
+private:
+    std::vector<std::string> m_replies;
+};
+
+TEST(FastbootClientTest, TransportsWithoutFileSendingGetWholePacketsGathered)
+{
+    TempDir dir;
+    const int fd = patternFile(dir, 5 * 1024 * 1024);
+    ASSERT_GE(fd, 0);
+    PacketLink link;
+    FastbootClient client(link, std::chrono::seconds(1), {});
+    // A header, 4 MiB + 100 of file from offset 7, a tail: two packets.
+    const std::string head = "HEAD";
+    const std::string tail = "TAIL";
+    const size_t fileBytes = 4 * 1024 * 1024 + 100;
+    size_t at = 0;
+    const FastbootClient::ChunkSource source = [&](size_t n, std::vector<Chunk>* chunks, std::string*) {
+        const std::vector<Chunk> all = {{head.data(), -1, 0, head.size()},
+                                        {nullptr, fd, 7, fileBytes},
+                                        {tail.data(), -1, 0, tail.size()}};
+        // Cut [at, at + n) out of the three stretches.
+        size_t start = 0;
+        for (const Chunk& c : all) {
+            const size_t b = std::max(at, start);
+            const size_t e = std::min(at + n, start + c.size);
+            if (b < e)
+                chunks->push_back(c.data ? Chunk{c.data + (b - start), -1, 0, e - b}
+                                         : Chunk{nullptr, fd, c.offset + (b - start), e - b});
+            start += c.size;
+        }
+        at += n;
+        return true;
+    };
+    const size_t total = head.size() + fileBytes + tail.size();
+    ASSERT_TRUE(client.download(uint32_t(total), source)) << client.failure().text;
+    const QByteArray image = dir.read(QStringLiteral("image.img"));
+    EXPECT_TRUE(link.m_data == head + image.mid(7, qsizetype(fileBytes)).toStdString() + tail);
+
+    // The file shorter than the stretch: a package fault.
+    at = 0;
+    EXPECT_FALSE(client.download(uint32_t(total), [&](size_t n, std::vector<Chunk>* chunks, std::string*) {
+        chunks->push_back(Chunk{nullptr, fd, 5 * 1024 * 1024 - 10, n});
+        return true;
+    }));
+    EXPECT_EQ(client.failure().code, FASTBOOT_RESULT_BAD_PACKAGE);
+    ::close(fd);
 }
 
 // A sendfile that moves at most 777 bytes a call and is interrupted or
