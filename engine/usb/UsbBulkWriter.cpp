@@ -160,9 +160,13 @@ IoStatus UsbBulkWriter::write(const std::vector<Chunk>& chunks, size_t size, Clo
             if (slot.busy && slot.done) {
                 slot.busy = false;
                 --m_inFlight;
-                const IoStatus result = finished(slot, error);
-                if (status == IoStatus::Ok)
+                // The first failure names the cause; the rest follow from it.
+                std::string why;
+                const IoStatus result = finished(slot, &why);
+                if (status == IoStatus::Ok && result != IoStatus::Ok) {
                     status = result;
+                    *error = why;
+                }
             }
         }
         if (status != IoStatus::Ok)
