@@ -1,5 +1,7 @@
 #include "DeviceIdentity.h"
 
+#include "DeviceText.h"
+
 namespace fastboot {
 
 namespace {
@@ -29,6 +31,11 @@ bool DeviceIdentity::read(FastbootClient& client, const FastbootSettings& settin
            && readField(client, settings.internalSource, &identity->internal)
            && readField(client, settings.imeiSource, &identity->imei)
            && readField(client, settings.serialSource, &identity->serial);
+}
+
+std::string DeviceIdentity::joined() const
+{
+    return DeviceText::field(display) + ',' + DeviceText::field(internal) + ',' + DeviceText::field(imei);
 }
 
 } // namespace fastboot

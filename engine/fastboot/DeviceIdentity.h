@@ -20,8 +20,9 @@ struct DeviceIdentity
     // A field whose source answers FAIL stays empty; false only when the
     // device could not be asked (the client's failure says why).
     static bool read(FastbootClient& client, const FastbootSettings& settings, DeviceIdentity* identity);
-    // "display,internal,IMEI", as QueryDevice reports it.
-    std::string joined() const { return display + ',' + internal + ',' + imei; }
+    // "display,internal,IMEI", as QueryDevice reports it. The tool splits at
+    // the first two commas, so a comma inside a field is replaced.
+    std::string joined() const;
 };
 
 } // namespace fastboot

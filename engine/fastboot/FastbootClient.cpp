@@ -1,8 +1,11 @@
 #include "FastbootClient.h"
 
 #include "FastbootReply.h"
+#include "platform/InputFile.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace fastboot {
@@ -40,35 +43,81 @@ bool FastbootClient::command(const std::string& text, std::string* okay, std::st
     return finalReply(text, okay, firstInfo, nullptr);
 }
 
-bool FastbootClient::download(uint32_t size, const DataSource& source, const Progress& progress)
+bool FastbootClient::startDownload(uint32_t size, std::string* command)
 {
     m_failure = {};
-    char command[32];
-    std::snprintf(command, sizeof command, "download:%08x", size);
-    if (!sendPacket(command, std::char_traits<char>::length(command), "starting a download"))
+    char text[32];
+    std::snprintf(text, sizeof text, "download:%08x", size);
+    *command = text;
+    if (!sendPacket(command->data(), command->size(), "starting a download"))
         return false;
     uint32_t ready = 0;
-    if (!finalReply(command, nullptr, nullptr, &ready))
+    if (!finalReply(*command, nullptr, nullptr, &ready))
         return false;
     if (ready != size) {
         return fail(FASTBOOT_RESULT_PROTOCOL_ERROR,
                     "The device offered " + std::to_string(ready) + " bytes for a download of "
                         + std::to_string(size) + " bytes. Check the device's boot loader.");
     }
-    const std::unique_ptr<char[]> buffer(new char[kBlock]);
+    return true;
+}
+
+bool FastbootClient::download(uint32_t size, const DataSource& source, const Progress& progress)
+{
+    std::vector<char> block;
+    const ChunkSource chunks = [&](size_t n, std::vector<Chunk>* out, std::string* why) {
+        block.resize(n);
+        if (!source(block.data(), n, why))
+            return false;
+        out->assign(1, Chunk{block.data(), -1, 0, n});
+        return true;
+    };
+    return download(size, chunks, progress);
+}
+
+bool FastbootClient::download(uint32_t size, const ChunkSource& source, const Progress& progress)
+{
+    std::string command;
+    if (!startDownload(size, &command))
+        return false;
+    std::vector<Chunk> chunks;
+    std::vector<char> buffer; // only for transports that take whole packets
     uint64_t sent = 0;
     while (sent < size) {
         const size_t n = size_t(std::min<uint64_t>(kBlock, size - sent));
         std::string why;
-        if (!source(buffer.get(), n, &why))
+        chunks.clear();
+        if (!source(n, &chunks, &why))
             return fail(FASTBOOT_RESULT_BAD_PACKAGE, why);
-        if (!sendPacket(buffer.get(), n, "sending data"))
+        if (!sendChunks(chunks, n, &buffer))
             return false;
         sent += n;
         if (progress)
             progress(n);
     }
     return finalReply(command, nullptr, nullptr, nullptr);
+}
+
+bool FastbootClient::sendChunks(const std::vector<Chunk>& chunks, size_t size, std::vector<char>* buffer)
+{
+    if (chunks.size() == 1 && chunks[0].data)
+        return sendPacket(chunks[0].data, size, "sending data");
+    if (m_link.sendsFromFiles()) {
+        const IoStatus status = m_link.sendChunks(chunks, size, Clock::now() + m_timeout);
+        return status == IoStatus::Ok || linkFailed(status, "sending data");
+    }
+    buffer->resize(size);
+    char* out = buffer->data();
+    for (const Chunk& c : chunks) {
+        errno = 0;
+        if (c.data) {
+            std::memcpy(out, c.data, c.size);
+        } else if (!InputFile::readAt(c.fd, c.offset, out, c.size)) {
+            return fail(FASTBOOT_RESULT_BAD_PACKAGE, errno != 0 ? std::strerror(errno) : "the file ended early");
+        }
+        out += c.size;
+    }
+    return sendPacket(buffer->data(), size, "sending data");
 }
 
 bool FastbootClient::sendPacket(const void* data, size_t size, const std::string& during)
@@ -143,6 +192,8 @@ bool FastbootClient::linkFailed(IoStatus status, const std::string& during)
         return fail(FASTBOOT_RESULT_PROTOCOL_ERROR, "The device sent an oversize answer while " + during
                                                         + " (" + m_link.lastError()
                                                         + "). Check that the endpoint is a fastboot device.");
+    case IoStatus::FileError:
+        return fail(FASTBOOT_RESULT_BAD_PACKAGE, m_link.lastError());
     case IoStatus::Ok:
     case IoStatus::Closed:
     case IoStatus::Error:

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace fastboot {
 
@@ -25,6 +26,9 @@ class FastbootClient final
 public:
     // Fills exactly size bytes, or says why not in *why.
     using DataSource = std::function<bool(char* buffer, size_t size, std::string* why)>;
+    // Describes the next size bytes as memory and file stretches, or says
+    // why not in *why.
+    using ChunkSource = std::function<bool(size_t size, std::vector<Chunk>* chunks, std::string* why)>;
     using TextSink = std::function<void(const std::string& line)>;
     using Progress = std::function<void(uint64_t bytesSent)>;
 
@@ -39,11 +43,18 @@ public:
 
     // "download:%08x", the data in blocks, and the device's final OKAY.
     bool download(uint32_t size, const DataSource& source, const Progress& progress = {});
+    // The same with data described rather than copied: a transport that
+    // sends from files takes the file stretches as they are; for the others
+    // the blocks are read into one buffer of kBlock bytes. A file that
+    // cannot be read fails with FASTBOOT_RESULT_BAD_PACKAGE and the reason.
+    bool download(uint32_t size, const ChunkSource& source, const Progress& progress = {});
 
     const Failure& failure() const { return m_failure; }
 
 private:
     bool sendPacket(const void* data, size_t size, const std::string& during);
+    bool startDownload(uint32_t size, std::string* command);
+    bool sendChunks(const std::vector<Chunk>& chunks, size_t size, std::vector<char>* buffer);
     // Waits for the reply that ends a command; INFO and TEXT are passed on.
     bool finalReply(const std::string& command, std::string* okay, std::string* firstInfo,
                     uint32_t* dataSize);

@@ -1,5 +1,7 @@
 #include "FastbootReply.h"
 
+#include "DeviceText.h"
+
 #include <cstring>
 
 namespace fastboot {
@@ -49,6 +51,8 @@ FastbootReply FastbootReply::parse(const char* bytes, size_t size)
     }
     const char* end = static_cast<const char*>(std::memchr(bytes + 4, '\0', size - 4));
     reply.text.assign(bytes + 4, end ? end : bytes + size);
+    if (reply.kind != Kind::Invalid && reply.kind != Kind::Data)
+        reply.text = DeviceText::clean(reply.text); // nothing raw from a device leaves the engine
     if (reply.kind == Kind::Invalid) {
         reply.text = excerpt(bytes, size);
     } else if (reply.kind == Kind::Data) {

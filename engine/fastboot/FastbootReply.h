@@ -15,7 +15,7 @@ struct FastbootReply
     static constexpr size_t kMaxSize = 256;
 
     Kind kind = Kind::Invalid;
-    std::string text;      // after the kind; for Invalid a printable excerpt
+    std::string text;      // after the kind, control characters replaced; for Invalid a printable excerpt
     uint32_t dataSize = 0; // for Data: the size the device is ready for
 
     // Never fails: anything that is no reply comes back as Invalid.

@@ -11,6 +11,10 @@
 #include <filesystem>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace fastboot {
 
 namespace {
@@ -25,6 +29,17 @@ uint64_t parseSize(const std::string& text)
         return 0;
     return value;
 }
+
+// The image file's descriptor, closed on every way out.
+struct ImageFd
+{
+    int fd;
+    ~ImageFd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
 
 } // namespace
 
@@ -70,6 +85,8 @@ FastbootResult FlashJob::run()
         return clientFailed();
 
     m_total = plan.totalBytes;
+    m_rate.record(0, Clock::now());
+    m_lastSpeed = Clock::now();
     for (const FlashPlan::Entry& entry : plan.entries) {
         if (const FastbootResult code = flashEntry(entry, maxDownload); code != FASTBOOT_RESULT_SUCCESS)
             return code;
@@ -118,13 +135,18 @@ bool FlashJob::readMaxDownload(uint64_t* size)
 
 FastbootResult FlashJob::flashEntry(const FlashPlan::Entry& entry, uint64_t maxDownload)
 {
+    m_writing = entry.file;
     m_events.message("Writing " + entry.file);
-    InputFile file(entry.path);
-    if (!file.isOpen())
+    // The plan resolved every link; a file swapped for a link or a FIFO
+    // since then is not opened (and a FIFO does not block the open).
+    const ImageFd image{::open(entry.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)};
+    const int fd = image.fd;
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         return fail(FASTBOOT_RESULT_BAD_PACKAGE, "Cannot read " + entry.path + ". Check the software version.");
-    file.adviseSequential();
-    const Sparse::ReadAt readAt = [&file](uint64_t offset, void* out, size_t size) {
-        return file.readAt(offset, out, size);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    const Sparse::ReadAt readAt = [fd](uint64_t offset, void* out, size_t size) {
+        return InputFile::readAt(fd, offset, out, size);
     };
     std::vector<ImagePieces::Piece> pieces;
     std::string why;
@@ -137,19 +159,22 @@ FastbootResult FlashJob::flashEntry(const FlashPlan::Entry& entry, uint64_t maxD
     const uint64_t startSent = m_sent;
     uint64_t pieceSent = 0;
     for (const ImagePieces::Piece& piece : pieces) {
+        // Image data is described, not read: the transport sends it from
+        // the file (or reads it into its one buffer).
         PieceReader reader(piece, readAt);
         const bool ok = m_client->download(
             uint32_t(piece.size),
-            [&](char* out, size_t size, std::string* error) {
-                if (reader.read(out, size, error))
-                    return true;
-                *error = "Cannot read " + entry.path + " (" + *error + "). Check the software version.";
-                return false;
+            [&](size_t size, std::vector<Chunk>* chunks, std::string* error) {
+                return reader.chunks(size, fd, chunks, error);
             },
             [&](uint64_t bytes) {
                 pieceSent += bytes;
                 sent(startSent + imageShare(pieceSent, pieceBytes, entry.size) - m_sent);
             });
+        if (!ok && m_client->failure().code == FASTBOOT_RESULT_BAD_PACKAGE) {
+            return fail(FASTBOOT_RESULT_BAD_PACKAGE,
+                        "Cannot read " + entry.path + " (" + m_client->failure().text + "). Check the software version.");
+        }
         if (!ok || !m_client->command("flash:" + entry.partition))
             return clientFailed();
     }
@@ -249,6 +274,20 @@ void FlashJob::sent(uint64_t bytes)
     m_sent += bytes;
     if (m_total > 0)
         reportProgress(int32_t(std::min<uint64_t>(m_sent * 100 / m_total, 99)), false);
+    reportSpeed();
+}
+
+void FlashJob::reportSpeed()
+{
+    const auto now = Clock::now();
+    m_rate.record(m_sent, now);
+    if (now - m_lastSpeed < kSpeedInterval)
+        return;
+    const std::optional<double> rate = m_rate.bytesPerSecond(now);
+    if (!rate)
+        return;
+    m_lastSpeed = now;
+    m_events.message("Writing " + m_writing + ": " + TransferRate::describe(*rate, m_total - std::min(m_sent, m_total)));
 }
 
 void FlashJob::reportProgress(int32_t percent, bool force)

@@ -43,16 +43,56 @@ bool validFile(const std::string& name)
     return true;
 }
 
-bool addEntry(FlashPlan* plan, const std::string& dir, const std::string& partition, const std::string& file,
-              std::string* why)
+// True when path lies inside root; both are resolved, with no symlinks left.
+bool inside(const fs::path& root, const fs::path& path)
 {
-    FlashPlan::Entry e{partition, file, (fs::path(dir) / file).string(), 0};
+    auto r = root.begin();
+    auto p = path.begin();
+    for (; r != root.end() && !r->empty(); ++r, ++p) {
+        if (p == path.end() || *p != *r)
+            return false;
+    }
+    return true;
+}
+
+// The file that name in the package folder stands for, symlinks followed:
+// a regular file inside the resolved folder, or false with *why naming it.
+// A link out of the package would send any file of the station (a password
+// file, /dev/zero, a FIFO that blocks for ever) to the device.
+bool resolveInside(const fs::path& root, const std::string& dir, const std::string& name, fs::path* resolved,
+                   std::string* why)
+{
     std::error_code ec;
-    if (!fs::is_regular_file(e.path, ec)) {
+    *resolved = fs::canonical(fs::path(dir) / name, ec);
+    if (ec) {
+        *why = name + " in " + dir + " cannot be opened (" + ec.message() + "). Check the software version.";
+        return false;
+    }
+    if (!inside(root, *resolved)) {
+        *why = name + " in " + dir + " leads outside the package folder, to " + resolved->string()
+               + ". Fix the software version.";
+        return false;
+    }
+    if (!fs::is_regular_file(*resolved, ec)) {
+        *why = name + " in " + dir + " is not a regular file. Fix the software version.";
+        return false;
+    }
+    return true;
+}
+
+bool addEntry(FlashPlan* plan, const fs::path& root, const std::string& dir, const std::string& partition,
+              const std::string& file, std::string* why)
+{
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(fs::path(dir) / file, ec))) {
         *why = "The flash plan names " + file + ", which is not in " + dir + ". Check the software version.";
         return false;
     }
-    e.size = fs::file_size(e.path, ec);
+    fs::path resolved;
+    if (!resolveInside(root, dir, file, &resolved, why))
+        return false;
+    FlashPlan::Entry e{partition, file, resolved.string(), 0};
+    e.size = fs::file_size(resolved, ec);
     if (ec || ::access(e.path.c_str(), R_OK) != 0) {
         *why = "Cannot read " + e.path + ". Check the software version.";
         return false;
@@ -72,12 +112,20 @@ bool FlashPlan::load(const std::string& versionDir, FlashPlan* plan, std::string
         *why = "The software version directory \"" + versionDir + "\" does not exist. Choose it again.";
         return false;
     }
-    const fs::path planPath = fs::path(versionDir) / kPlanFile;
-    if (!fs::exists(planPath, ec)) {
+    const fs::path root = fs::canonical(versionDir, ec);
+    if (ec) {
+        *why = "Cannot read the software version directory \"" + versionDir + "\" (" + ec.message()
+               + "). Choose it again.";
+        return false;
+    }
+    fs::path planPath = fs::path(versionDir) / kPlanFile;
+    if (!fs::exists(fs::symlink_status(planPath, ec))) {
         for (const char* image : kDefaultImages) {
-            if (fs::is_regular_file(fs::path(versionDir) / image, ec)) {
+            // Anything of that name counts, so that a link or a FIFO named
+            // boot.img is refused rather than passed over.
+            if (fs::exists(fs::symlink_status(fs::path(versionDir) / image, ec))) {
                 const std::string file(image);
-                if (!addEntry(plan, versionDir, file.substr(0, file.size() - 4), file, why))
+                if (!addEntry(plan, root, versionDir, file.substr(0, file.size() - 4), file, why))
                     return false;
             }
         }
@@ -87,6 +135,8 @@ bool FlashPlan::load(const std::string& versionDir, FlashPlan* plan, std::string
         }
         return true;
     }
+    if (!resolveInside(root, versionDir, kPlanFile, &planPath, why))
+        return false;
     std::ifstream in(planPath);
     if (!in) {
         *why = "Cannot read " + planPath.string() + ". Check the software version.";
@@ -108,7 +158,7 @@ bool FlashPlan::load(const std::string& versionDir, FlashPlan* plan, std::string
                    + line + "\". Fix the software version.";
             return false;
         }
-        if (!addEntry(plan, versionDir, partition, file, why))
+        if (!addEntry(plan, root, versionDir, partition, file, why))
             return false;
     }
     if (in.bad() || plan->entries.empty()) {

@@ -161,30 +161,47 @@ PieceReader::PieceReader(const ImagePieces::Piece& piece, Sparse::ReadAt read)
 {
 }
 
+// Walks the parts as chunks() does, so that what is checked through read()
+// is what the transports send.
 bool PieceReader::read(char* out, size_t size, std::string* why)
 {
+    std::vector<Chunk> list;
+    if (!chunks(size, -1, &list, why))
+        return false;
+    for (const Chunk& c : list) {
+        if (c.data) {
+            std::memcpy(out, c.data, c.size);
+        } else if (!m_read(c.offset, out, c.size)) {
+            *why = "cannot read the image";
+            return false;
+        }
+        out += c.size;
+    }
+    return true;
+}
+
+bool PieceReader::chunks(size_t size, int file, std::vector<Chunk>* out, std::string* why)
+{
+    static const char zeros[64 * 1024] = {};
     while (size > 0) {
         if (m_part >= m_piece.parts.size()) {
             *why = "read past the end of a piece";
             return false;
         }
         const ImagePieces::Part& part = m_piece.parts[m_part];
-        const size_t n = size_t(std::min<uint64_t>(size, part.length - m_offset));
+        size_t n = size_t(std::min<uint64_t>(size, part.length - m_offset));
         switch (part.kind) {
         case ImagePieces::Part::Kind::Bytes:
-            std::memcpy(out, part.bytes.data() + m_offset, n);
+            out->push_back(Chunk{part.bytes.data() + m_offset, -1, 0, n});
             break;
         case ImagePieces::Part::Kind::Zeros:
-            std::memset(out, 0, n);
+            n = std::min(n, sizeof zeros);
+            out->push_back(Chunk{zeros, -1, 0, n});
             break;
         case ImagePieces::Part::Kind::File:
-            if (!m_read(part.offset + m_offset, out, n)) {
-                *why = "cannot read the image";
-                return false;
-            }
+            out->push_back(Chunk{nullptr, file, part.offset + m_offset, n}); // data null: from the file
             break;
         }
-        out += n;
         size -= n;
         m_offset += n;
         if (m_offset == part.length) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SparseImage.h"
+#include "Transport.h"
 
 #include <cstdint>
 #include <string>
@@ -51,6 +52,10 @@ public:
     // Fills exactly size bytes; false at the end of the piece or when the
     // file cannot be read.
     bool read(char* out, size_t size, std::string* why);
+    // Describes the next size bytes instead of copying them: headers and
+    // fills as memory of the piece, zeros from a shared block, file parts as
+    // stretches of file. The chunks stay valid while the piece lives.
+    bool chunks(size_t size, int file, std::vector<Chunk>* out, std::string* why);
 
 private:
     const ImagePieces::Piece& m_piece;

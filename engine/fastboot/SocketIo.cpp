@@ -2,6 +2,7 @@
 
 #include "HostResolver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -10,6 +11,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -121,11 +125,11 @@ int localPort(int fd)
     return ntohs(addr.sin_port);
 }
 
-IoStatus sendAll(int fd, const void* data, size_t size, Clock::time_point deadline, int* err)
+IoStatus sendAll(int fd, const void* data, size_t size, Clock::time_point deadline, int* err, bool more)
 {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL);
+        const ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
         if (n > 0) {
             p += n;
             size -= size_t(n);
@@ -140,6 +144,110 @@ IoStatus sendAll(int fd, const void* data, size_t size, Clock::time_point deadli
         }
         *err = errno;
         return (errno == EPIPE || errno == ECONNRESET) ? IoStatus::Closed : IoStatus::Error;
+    }
+    return IoStatus::Ok;
+}
+
+namespace {
+
+ssize_t systemSendFile(int socket, int file, off_t* offset, size_t count)
+{
+    return ::sendfile(socket, file, offset, count);
+}
+
+// For files whose file system cannot hand its pages to a socket: a small
+// bounce buffer.
+IoStatus copyFileAll(int fd, int file, uint64_t offset, size_t size, Clock::time_point deadline, int* err)
+{
+    char buffer[64 * 1024];
+    while (size > 0) {
+        const size_t want = std::min(size, sizeof buffer);
+        const ssize_t n = ::pread(file, buffer, want, off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *err = n < 0 ? errno : 0;
+            return IoStatus::FileError;
+        }
+        const IoStatus status = sendAll(fd, buffer, size_t(n), deadline, err);
+        if (status != IoStatus::Ok)
+            return status;
+        offset += uint64_t(n);
+        size -= size_t(n);
+    }
+    return IoStatus::Ok;
+}
+
+} // namespace
+
+// sendfile has no MSG_NOSIGNAL: a peer that went away would raise SIGPIPE
+// and end the whole tool. While it lives, SIGPIPE is blocked for this
+// thread, and one raised meanwhile is taken back before it is unblocked.
+class NoSigPipe final
+{
+public:
+    NoSigPipe()
+    {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
+    }
+    ~NoSigPipe()
+    {
+        sigset_t pending;
+        sigpending(&pending);
+        if (!m_wasPending && sigismember(&pending, SIGPIPE) == 1) {
+            const timespec now{0, 0};
+            while (sigtimedwait(&m_pipe, nullptr, &now) < 0 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    }
+    NoSigPipe(const NoSigPipe&) = delete;
+    NoSigPipe& operator=(const NoSigPipe&) = delete;
+
+private:
+    sigset_t m_pipe;
+    sigset_t m_old;
+    bool m_wasPending = false;
+};
+
+IoStatus sendFileAll(int fd, int file, uint64_t offset, size_t size, Clock::time_point deadline, int* err,
+                     SendFile sendFile)
+{
+    if (!sendFile)
+        sendFile = systemSendFile;
+    const NoSigPipe noSigPipe;
+    bool first = true;
+    while (size > 0) {
+        off_t at = off_t(offset);
+        const ssize_t n = sendFile(fd, file, &at, std::min<size_t>(size, 1u << 30));
+        if (n > 0) {
+            offset += uint64_t(n);
+            size -= size_t(n);
+            first = false;
+            continue;
+        }
+        if (n == 0) { // the file is shorter than planned
+            *err = 0;
+            return IoStatus::FileError;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!waitFor(fd, POLLOUT, deadline))
+                return IoStatus::Timeout;
+            continue;
+        }
+        if (first && (errno == EINVAL || errno == ENOSYS))
+            return copyFileAll(fd, file, offset, size, deadline, err);
+        *err = errno;
+        if (errno == EPIPE || errno == ECONNRESET)
+            return IoStatus::Closed;
+        return errno == EIO ? IoStatus::FileError : IoStatus::Error;
     }
     return IoStatus::Ok;
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <sys/types.h>
+
 namespace fastboot {
 
 // Socket calls with deadlines, shared by the engine's TCP transport and the
@@ -18,7 +20,15 @@ int listenLoopback(int port, std::string* error);
 // The port a socket is bound to.
 int localPort(int fd);
 
-IoStatus sendAll(int fd, const void* data, size_t size, Clock::time_point deadline, int* err);
+// more: more data follows at once (MSG_MORE), so a small piece need not go
+// out as a packet of its own.
+IoStatus sendAll(int fd, const void* data, size_t size, Clock::time_point deadline, int* err, bool more = false);
+// The system's sendfile(2), or a stand-in in tests.
+using SendFile = ssize_t (*)(int socket, int file, off_t* offset, size_t count);
+// Sends size bytes of file from offset without copying them through this
+// process. FileError when the file cannot be read or ends first (*err 0).
+IoStatus sendFileAll(int fd, int file, uint64_t offset, size_t size, Clock::time_point deadline, int* err,
+                     SendFile sendFile = nullptr);
 IoStatus receiveAll(int fd, void* data, size_t size, Clock::time_point deadline, int* err);
 // Waits until fd is readable (or has hung up); false on timeout.
 bool waitReadable(int fd, Clock::time_point deadline);

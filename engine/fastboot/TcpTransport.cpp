@@ -53,6 +53,8 @@ IoStatus TcpTransport::failed(IoStatus status, int err)
 {
     if (status == IoStatus::Timeout)
         m_error = "timed out";
+    else if (status == IoStatus::FileError)
+        m_error = err != 0 ? std::strerror(err) : "the file ended early";
     else
         m_error = err != 0 ? std::strerror(err) : "connection closed";
     return status;
@@ -73,6 +75,22 @@ IoStatus TcpTransport::send(const void* data, size_t size, Clock::time_point dea
         status = SocketIo::sendAll(m_fd, header, kHeader, deadline, &err);
         if (status == IoStatus::Ok)
             status = SocketIo::sendAll(m_fd, data, size, deadline, &err);
+    }
+    return status == IoStatus::Ok ? status : failed(status, err);
+}
+
+IoStatus TcpTransport::sendChunks(const std::vector<Chunk>& chunks, size_t size, Clock::time_point deadline)
+{
+    int err = 0;
+    unsigned char header[kHeader];
+    SocketIo::putBigEndian64(header, size);
+    IoStatus status = SocketIo::sendAll(m_fd, header, kHeader, deadline, &err, size > 0);
+    for (size_t i = 0; i < chunks.size() && status == IoStatus::Ok; ++i) {
+        const Chunk& c = chunks[i];
+        if (c.data)
+            status = SocketIo::sendAll(m_fd, c.data, c.size, deadline, &err, i + 1 < chunks.size());
+        else
+            status = SocketIo::sendFileAll(m_fd, c.fd, c.offset, c.size, deadline, &err);
     }
     return status == IoStatus::Ok ? status : failed(status, err);
 }

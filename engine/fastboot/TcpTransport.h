@@ -22,6 +22,10 @@ public:
     TcpTransport& operator=(const TcpTransport&) = delete;
 
     IoStatus send(const void* data, size_t size, Clock::time_point deadline) override;
+    // The header and the memory stretches through the socket, the file
+    // stretches with sendfile: image data is never copied through the engine.
+    IoStatus sendChunks(const std::vector<Chunk>& chunks, size_t size, Clock::time_point deadline) override;
+    bool sendsFromFiles() const override { return true; }
     IoStatus receive(void* buffer, size_t capacity, size_t* size, Clock::time_point deadline) override;
     std::string lastError() const override { return m_error; }
 

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace fastboot {
 
@@ -15,6 +17,17 @@ enum class IoStatus {
     Closed,   // the other side went away (connection lost, device gone)
     TooLarge, // a received packet did not fit the buffer
     Error,    // any other failure of the link
+    FileError, // the file being sent could not be read, or ended early
+};
+
+// A stretch of a packet: size bytes in memory at data, or, when data is
+// null, size bytes of the open file fd from offset.
+struct Chunk
+{
+    const char* data = nullptr;
+    int fd = -1;
+    uint64_t offset = 0; // in the file
+    size_t size = 0;
 };
 
 // The byte link the fastboot protocol runs over: packets in both directions,
@@ -29,6 +42,15 @@ public:
 
     // Sends one packet.
     virtual IoStatus send(const void* data, size_t size, Clock::time_point deadline) = 0;
+    // Sends one packet of size bytes made of the chunks in order, file
+    // stretches straight from the file. Only for transports that say
+    // sendsFromFiles(); the others are given whole packets through send().
+    virtual IoStatus sendChunks(const std::vector<Chunk>& chunks, size_t size, Clock::time_point deadline)
+    {
+        (void)chunks, (void)size, (void)deadline;
+        return IoStatus::Error;
+    }
+    virtual bool sendsFromFiles() const { return false; }
     // Receives one packet of at most capacity bytes; its size goes to *size.
     virtual IoStatus receive(void* buffer, size_t capacity, size_t* size, Clock::time_point deadline) = 0;
     // What the last failed call saw, for messages ("Connection reset by peer").

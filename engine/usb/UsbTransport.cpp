@@ -1,5 +1,7 @@
 #include "UsbTransport.h"
 
+#include "UsbBulkWriter.h"
+
 #include <libusb.h>
 
 #include <algorithm>
@@ -98,6 +100,7 @@ UsbTransport::UsbTransport(libusb_device_handle* handle, const UsbDeviceInfo& de
 
 UsbTransport::~UsbTransport()
 {
+    m_writer.reset(); // no transfer of it is in flight between calls
     libusb_release_interface(m_handle, m_device.interface);
     libusb_close(m_handle);
 }
@@ -127,6 +130,13 @@ void UsbTransport::rebooting()
 {
     // It leaves the bus and comes back at a new address.
     m_bus.markLeaving(m_device.socket, m_device.address);
+}
+
+IoStatus UsbTransport::sendChunks(const std::vector<Chunk>& chunks, size_t size, Clock::time_point deadline)
+{
+    if (!m_writer)
+        m_writer = std::make_unique<UsbBulkWriter>(m_handle, m_device.endpointOut);
+    return m_writer->write(chunks, size, deadline, &m_error);
 }
 
 IoStatus UsbTransport::receive(void* buffer, size_t capacity, size_t* size, Clock::time_point deadline)

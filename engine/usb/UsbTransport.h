@@ -10,6 +10,8 @@ struct libusb_device_handle;
 
 namespace fastboot {
 
+class UsbBulkWriter;
+
 // Fastboot over USB: one bulk OUT transfer per packet sent, one bulk IN
 // transfer per packet received, each with the caller's deadline as its
 // timeout. The fastboot interface is claimed while the transport lives and
@@ -33,6 +35,10 @@ public:
 
     IoStatus send(const void* data, size_t size, Clock::time_point deadline) override;
     IoStatus receive(void* buffer, size_t capacity, size_t* size, Clock::time_point deadline) override;
+    // Download data as asynchronous transfers, several in flight, file
+    // stretches from a mapping of the file (UsbBulkWriter).
+    IoStatus sendChunks(const std::vector<Chunk>& chunks, size_t size, Clock::time_point deadline) override;
+    bool sendsFromFiles() const override { return true; }
     std::string lastError() const override { return m_error; }
     // The device was told to reboot: the next open in its socket waits for
     // its next enumeration.
@@ -50,6 +56,7 @@ private:
     UsbDeviceInfo m_device;
     UsbBus& m_bus;
     std::string m_error;
+    std::unique_ptr<UsbBulkWriter> m_writer;
 };
 
 } // namespace fastboot

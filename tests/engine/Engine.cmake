@@ -49,3 +49,8 @@ target_compile_definitions(SparsePiecesTest PRIVATE STATION_TEST_SOURCE="${CMAKE
 
 # Skips with a message where Debian's fastboot command is missing.
 station_test(FastbootCommandTest SOURCES FastbootCommandTest.cpp LIBS fbdevice_core)
+
+# The fastboot engine's small pure parts.
+station_test(TransferRateTest SOURCES TransferRateTest.cpp LIBS fastboot_core)
+station_test(DeviceTextTest SOURCES DeviceTextTest.cpp LIBS fastboot_core)
+station_test(FlashPlanTest SOURCES FlashPlanTest.cpp LIBS fastboot_core)

@@ -7,6 +7,7 @@
 #include "FlashEngine.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
@@ -142,10 +143,66 @@ TEST_F(FastbootEngineTest, FlashPlanSetsTheOrderAndBadPlansStopBeforeWriting)
         EXPECT_NE(station.lastMessage(0).find(why), std::string::npos) << station.lastMessage(0);
         EXPECT_EQ(station.device(1).flashCount("system"), flashes);
     }
+    // A link out of the package: nothing is sent, the entry is named.
+    ASSERT_TRUE(QFile::link(station.stationDir() + QStringLiteral("config.ini"),
+                            station.packageFile(QStringLiteral("evil.img"))));
+    ASSERT_TRUE(plan.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    plan.write("system system.img\nboot evil.img\n");
+    plan.close();
+    const int flashes = station.device(1).flashCount("system");
+    ASSERT_TRUE(station.download(0, 1));
+    EXPECT_EQ(station.resultOf(0), FASTBOOT_RESULT_BAD_PACKAGE);
+    EXPECT_NE(station.lastMessage(0).find("evil.img"), std::string::npos) << station.lastMessage(0);
+    EXPECT_EQ(station.device(1).flashCount("system"), flashes);
+
     station.setPackage(station.packageFile(QStringLiteral("missing")));
     station.writeConfig();
     ASSERT_TRUE(station.download(0, 1));
     EXPECT_EQ(station.resultOf(0), FASTBOOT_RESULT_BAD_PACKAGE);
+}
+
+TEST_F(FastbootEngineTest, LinesShowSpeedAndTimeLeftWhileWriting)
+{
+    station.setPackage(station.makePackage(QStringLiteral("big"), "ABC_V2.0", "ABC_INT_V2.0", 3 * 1024 * 1024));
+    auto slow = station.deviceSettings(3);
+    slow.delayMsPerMiB = 600;
+    slow.maxDownload = 512 * 1024;
+    station.addDevice(3, slow);
+    station.writeConfig("REBOOT=0\r\n");
+    ASSERT_TRUE(station.load());
+    ASSERT_TRUE(station.download(0, 3));
+    EXPECT_EQ(station.resultOf(0), FASTBOOT_RESULT_SUCCESS) << station.lastMessage(0);
+    const QRegularExpression speed(QStringLiteral("^Writing system\\.img: \\d+\\.\\d MB/s, \\d+:\\d\\d left$"));
+    int speeds = 0;
+    for (const auto& m : station.handler.of('M', 0))
+        speeds += speed.match(QString::fromStdString(m.text)).hasMatch();
+    EXPECT_GE(speeds, 1);
+    EXPECT_TRUE(hasMessage(station.handler, 0, "Writing boot.img"));
+    EXPECT_EQ(station.handler.of('P', 0).back().value, 100);
+    expectFlashed(3, "system", station.packageFile(QStringLiteral("system.img")));
+}
+
+TEST_F(FastbootEngineTest, DeviceTextsReachTheToolWithoutControlCharactersOrExtraCommas)
+{
+    ScriptedFastbootServer hostile([](const std::string& command) {
+        ScriptedFastbootServer::Answer a;
+        if (command == "getvar:ro.build.display.id")
+            a.bytes = ScriptedFastbootServer::frame("OKAYABC_V1.0,B2\x1b[2J");
+        else if (command.starts_with("getvar:"))
+            a.bytes = ScriptedFastbootServer::frame("OKAY356938035643809");
+        else
+            a.bytes = ScriptedFastbootServer::frame("INFO\x1b]0;owned\x07") + ScriptedFastbootServer::frame("FAIL\x1b[2Jno");
+        return a;
+    });
+    station.writeConfig("PORT.2=" + QByteArray::fromStdString(hostile.endpoint()) + "\r\n");
+    ASSERT_TRUE(station.load());
+    EXPECT_TRUE(station.waitQuery(2, 0, "ABC_V1.0;B2?[2J,356938035643809,356938035643809"));
+    ASSERT_TRUE(station.download(0, 2));
+    EXPECT_EQ(station.resultOf(0), FASTBOOT_RESULT_DEVICE_FAILED);
+    EXPECT_TRUE(hasMessage(station.handler, 0, "?]0;owned?"));
+    EXPECT_NE(station.lastMessage(0).find("?[2Jno"), std::string::npos) << station.lastMessage(0);
+    for (const auto& m : station.handler.of('M', 0))
+        EXPECT_EQ(m.text.find_first_of("\x1b\x07"), std::string::npos) << m.text;
 }
 
 TEST_F(FastbootEngineTest, ReadBackPassesAndCatchesAVersionThatDidNotChange)

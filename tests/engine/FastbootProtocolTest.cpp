@@ -5,13 +5,25 @@
 #include "FastbootClient.h"
 #include "FastbootSettings.h"
 #include "FastbootReply.h"
+#include "SocketIo.h"
 #include "TcpTransport.h"
 
 #include "support/TempDir.h"
 
+#include <QFile>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace fastboot;
 using Answer = ScriptedFastbootServer::Answer;
@@ -176,6 +188,199 @@ TEST_F(ClientTest, DataSourceThatCannotReadIsAPackageFault)
         return false;
     }));
     EXPECT_EQ(client->failure().code, FASTBOOT_RESULT_BAD_PACKAGE);
+}
+
+// An open file of size bytes of a pattern, in dir; closed by the caller.
+int patternFile(const TempDir& dir, qsizetype size)
+{
+    QByteArray bytes(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(i * 7 % 251);
+    dir.write(QStringLiteral("image.img"), bytes);
+    return ::open(QFile::encodeName(dir.file(QStringLiteral("image.img"))).constData(), O_RDONLY | O_CLOEXEC);
+}
+
+FastbootClient::ChunkSource fromFile(int fd)
+{
+    auto offset = std::make_shared<uint64_t>(0);
+    return [fd, offset](size_t n, std::vector<Chunk>* chunks, std::string*) {
+        chunks->push_back(Chunk{nullptr, fd, *offset, n});
+        *offset += n;
+        return true;
+    };
+}
+
+TEST_F(ClientTest, DownloadFromAFileThatEndsEarlyIsAPackageFault)
+{
+    connect([](const std::string& command) {
+        Answer a;
+        a.bytes = f("DATA" + command.substr(9));
+        a.absorb = 0xffffffff;
+        return a;
+    });
+    TempDir dir;
+    const int fd = patternFile(dir, 100 * 1024);
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(client->download(200 * 1024, fromFile(fd)));
+    ::close(fd);
+    EXPECT_EQ(client->failure().code, FASTBOOT_RESULT_BAD_PACKAGE);
+    EXPECT_EQ(client->failure().text, "the file ended early");
+}
+
+TEST_F(ClientTest, DeviceThatStopsReadingMidImageTimesOut)
+{
+    connect(
+        [](const std::string& command) {
+            Answer a;
+            a.bytes = f("DATA" + command.substr(9));
+            a.absorb = 0xffffffff;
+            a.stallAfter = 1024 * 1024;
+            return a;
+        },
+        std::chrono::milliseconds(500));
+    TempDir dir;
+    const int fd = patternFile(dir, 1024);
+    ASSERT_GE(fd, 0);
+    const int writable = ::open(QFile::encodeName(dir.file(QStringLiteral("image.img"))).constData(), O_WRONLY | O_CLOEXEC);
+    ASSERT_EQ(::ftruncate(writable, 256 * 1024 * 1024), 0); // a hole: no disk used
+    ::close(writable);
+    EXPECT_FALSE(client->download(256 * 1024 * 1024, fromFile(fd)));
+    ::close(fd);
+    EXPECT_EQ(client->failure().code, FASTBOOT_RESULT_TIMEOUT) << client->failure().text;
+    EXPECT_NE(client->failure().text.find("stopped answering while sending data"), std::string::npos)
+        << client->failure().text;
+}
+
+// A link that takes whole packets only, as a transport without file
+// sending: answers every download with DATA and OKAY and keeps the data.
+class PacketLink final : public Transport
+{
+public:
+    IoStatus send(const void* data, size_t size, Clock::time_point) override
+    {
+        const std::string packet(static_cast<const char*>(data), size);
+        if (packet.starts_with("download:")) {
+            m_replies = {"DATA" + packet.substr(9), "OKAY"};
+            return IoStatus::Ok;
+        }
+        m_data += packet;
+        return IoStatus::Ok;
+    }
+    IoStatus receive(void* buffer, size_t, size_t* size, Clock::time_point) override
+    {
+        if (m_replies.empty())
+            return IoStatus::Timeout;
+        *size = m_replies.front().size();
+        std::memcpy(buffer, m_replies.front().data(), *size);
+        m_replies.erase(m_replies.begin());
+        return IoStatus::Ok;
+    }
+    std::string lastError() const override { return "timed out"; }
+
+    std::string m_data;
+
+private:
+    std::vector<std::string> m_replies;
+};
+
+TEST(FastbootClientTest, TransportsWithoutFileSendingGetWholePacketsGathered)
+{
+    TempDir dir;
+    const int fd = patternFile(dir, 5 * 1024 * 1024);
+    ASSERT_GE(fd, 0);
+    PacketLink link;
+    FastbootClient client(link, std::chrono::seconds(1), {});
+    // A header, 4 MiB + 100 of file from offset 7, a tail: two packets.
+    const std::string head = "HEAD";
+    const std::string tail = "TAIL";
+    const size_t fileBytes = 4 * 1024 * 1024 + 100;
+    size_t at = 0;
+    const FastbootClient::ChunkSource source = [&](size_t n, std::vector<Chunk>* chunks, std::string*) {
+        const std::vector<Chunk> all = {{head.data(), -1, 0, head.size()},
+                                        {nullptr, fd, 7, fileBytes},
+                                        {tail.data(), -1, 0, tail.size()}};
+        // Cut [at, at + n) out of the three stretches.
+        size_t start = 0;
+        for (const Chunk& c : all) {
+            const size_t b = std::max(at, start);
+            const size_t e = std::min(at + n, start + c.size);
+            if (b < e)
+                chunks->push_back(c.data ? Chunk{c.data + (b - start), -1, 0, e - b}
+                                         : Chunk{nullptr, fd, c.offset + (b - start), e - b});
+            start += c.size;
+        }
+        at += n;
+        return true;
+    };
+    const size_t total = head.size() + fileBytes + tail.size();
+    ASSERT_TRUE(client.download(uint32_t(total), source)) << client.failure().text;
+    const QByteArray image = dir.read(QStringLiteral("image.img"));
+    EXPECT_TRUE(link.m_data == head + image.mid(7, qsizetype(fileBytes)).toStdString() + tail);
+
+    // The file shorter than the stretch: a package fault.
+    at = 0;
+    EXPECT_FALSE(client.download(uint32_t(total), [&](size_t n, std::vector<Chunk>* chunks, std::string*) {
+        chunks->push_back(Chunk{nullptr, fd, 5 * 1024 * 1024 - 10, n});
+        return true;
+    }));
+    EXPECT_EQ(client.failure().code, FASTBOOT_RESULT_BAD_PACKAGE);
+    ::close(fd);
+}
+
+// A sendfile that moves at most 777 bytes a call and is interrupted or
+// finds the socket full now and then, as a busy system's may.
+int g_sendFileCalls = 0;
+ssize_t shortSendFile(int socket, int file, off_t* offset, size_t count)
+{
+    ++g_sendFileCalls;
+    if (g_sendFileCalls % 7 == 0) {
+        errno = EINTR;
+        return -1;
+    }
+    if (g_sendFileCalls % 11 == 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    return ::sendfile(socket, file, offset, std::min<size_t>(count, 777));
+}
+
+TEST(SocketIoTest, ShortAndInterruptedSendfilesStillSendEveryByteInOrder)
+{
+    TempDir dir;
+    const qsizetype size = 3 * 1024 * 1024;
+    const int fd = patternFile(dir, size);
+    ASSERT_GE(fd, 0);
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair), 0);
+    const uint64_t offset = 12345;
+    const size_t length = 2 * 1024 * 1024 + 3;
+    std::string received;
+    std::thread reader([&] {
+        int err = 0;
+        received.resize(length);
+        SocketIo::receiveAll(pair[1], received.data(), length, Clock::now() + std::chrono::seconds(30), &err);
+    });
+    int err = 0;
+    const IoStatus status = SocketIo::sendFileAll(pair[0], fd, offset, length, Clock::now() + std::chrono::seconds(30),
+                                                  &err, shortSendFile);
+    reader.join();
+    EXPECT_EQ(status, IoStatus::Ok);
+    EXPECT_GT(g_sendFileCalls, 2000);
+    const QByteArray want = dir.read(QStringLiteral("image.img")).mid(qsizetype(offset), qsizetype(length));
+    EXPECT_TRUE(received == want.toStdString());
+
+    // Past the end of the file: the file's fault, not the link's.
+    EXPECT_EQ(SocketIo::sendFileAll(pair[0], fd, uint64_t(size) - 10, 20, Clock::now() + std::chrono::seconds(5), &err),
+              IoStatus::FileError);
+    EXPECT_EQ(err, 0);
+
+    // The peer gone: the connection is lost, and no SIGPIPE ends the process.
+    ::close(pair[1]);
+    EXPECT_EQ(SocketIo::sendFileAll(pair[0], fd, 0, 1000, Clock::now() + std::chrono::seconds(5), &err),
+              IoStatus::Closed);
+    EXPECT_EQ(err, EPIPE);
+    ::close(fd);
+    ::close(pair[0]);
 }
 
 TEST(TcpTransportTest, EndpointThatIsNoFastbootDeviceIsRefused)

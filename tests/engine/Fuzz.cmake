@@ -1,6 +1,7 @@
 # The fuzz target: with clang and -DSTATION_FUZZ=ON a libFuzzer program
 # (scripts/test.sh runs it briefly); otherwise a replay of its corpus.
 set(_fuzz_sources fuzz/FastbootFuzz.cpp
+  ${CMAKE_SOURCE_DIR}/engine/fastboot/DeviceText.cpp
   ${CMAKE_SOURCE_DIR}/engine/fastboot/FastbootReply.cpp
   ${CMAKE_SOURCE_DIR}/engine/fastboot/ImagePieces.cpp
   ${CMAKE_SOURCE_DIR}/engine/fastboot/SparseImage.cpp)

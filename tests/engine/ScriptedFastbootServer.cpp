@@ -113,6 +113,13 @@ void ScriptedFastbootServer::serve(int fd)
                 taken += n;
                 if (a.dropAfter > 0 && taken >= a.dropAfter)
                     return;
+                if (a.stallAfter > 0 && taken >= a.stallAfter) {
+                    // Read nothing more until the host hangs up or the test ends.
+                    pollfd p{fd, POLLRDHUP, 0};
+                    while (!m_stop && ::poll(&p, 1, 100) == 0) {
+                    }
+                    return;
+                }
             }
         }
         if (a.absorb > 0 && SocketIo::sendAll(fd, a.afterData.data(), a.afterData.size(), soon(), &err) != IoStatus::Ok)

@@ -21,6 +21,7 @@ public:
         uint64_t absorb = 0;   // download data to take in before the next command
         std::string afterData; // written once the data is in
         uint64_t dropAfter = 0; // drop the connection after this many data bytes
+        uint64_t stallAfter = 0; // stop reading after this many data bytes, keep the connection
     };
     using Script = std::function<Answer(const std::string& command)>;
 

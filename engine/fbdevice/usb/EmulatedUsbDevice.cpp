@@ -171,6 +171,13 @@ void EmulatedUsbDevice::submit(UMockdevIoctlClient* client)
         g_object_unref(urbData);
         return;
     }
+    if (!(urb->endpoint & 0x80) && m_urbLimit > 0 && urb->buffer_length > m_urbLimit) {
+        umockdev_ioctl_client_complete(client, -1, ENOMEM);
+        if (buffer)
+            g_object_unref(buffer);
+        g_object_unref(urbData);
+        return;
+    }
     urb->status = 0;
     urb->actual_length = 0;
     if (urb->endpoint & 0x80) {
@@ -179,6 +186,7 @@ void EmulatedUsbDevice::submit(UMockdevIoctlClient* client)
         const char* bytes = buffer ? reinterpret_cast<const char*>(buffer->data) : "";
         m_model->receive(std::string_view(bytes, static_cast<size_t>(urb->buffer_length)));
         m_received += urb->buffer_length;
+        m_largestUrb = std::max(m_largestUrb, urb->buffer_length);
         urb->actual_length = urb->buffer_length;
         m_done.push_back(urbData);
     }
@@ -216,6 +224,18 @@ bool EmulatedUsbDevice::pump()
         return true;
     }
     return false;
+}
+
+void EmulatedUsbDevice::setUrbLimit(int bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_urbLimit = bytes;
+}
+
+int EmulatedUsbDevice::largestUrb()
+{
+    std::lock_guard lock(m_mutex);
+    return m_largestUrb;
 }
 
 void EmulatedUsbDevice::reap(UMockdevIoctlClient* client)

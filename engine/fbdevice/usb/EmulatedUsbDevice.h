@@ -37,6 +37,11 @@ public:
     bool leaving();
     // Bytes taken on bulk OUT so far.
     long long bytesReceived();
+    // As the kernel past its usbfs memory limit: bulk OUT URBs larger than
+    // this fail with ENOMEM (0: no limit).
+    void setUrbLimit(int bytes);
+    // The largest bulk OUT URB taken so far.
+    int largestUrb();
     // Called (on umockdev's thread, once) when the model leaves the bus; the
     // device answers nothing more from then on.
     void setOnLeave(std::function<void()> onLeave);
@@ -62,4 +67,6 @@ private:
     bool m_gone = false;
     std::function<void()> m_onLeave;
     long long m_received = 0;
+    int m_urbLimit = 0;
+    int m_largestUrb = 0;
 };

@@ -184,6 +184,27 @@ TEST_F(UsbEngineTest, DownloadFollowsTheDeviceThroughItsReboot)
     expectFlashed(device, "boot", "boot.img");
 }
 
+TEST_F(UsbEngineTest, SparsePiecesGoByteForByteInTransfersTheKernelTakes)
+{
+    m_package = m_station->makePackage(QStringLiteral("big"), "ABC_V2.0", "ABC_INT_V2.0", 3 * 1024 * 1024 + 100);
+    m_station->setPackage(m_package);
+    m_station->writeConfig("PORT.1=usb:1-1.1\r\nREBOOT=0\r\n");
+    fbdevice::DeviceSettings settings = m_station->deviceSettings(1);
+    settings.maxDownload = 1024 * 1024; // system.img in sparse pieces
+    fbdevice::DeviceModel& device = model(settings);
+    m_bed->plugModel("1-1.1", device);
+    // usbfs out of memory: only transfers of up to 100 kB are taken.
+    m_bed->device("1-1.1")->setUrbLimit(100 * 1000);
+    ASSERT_TRUE(m_station->load());
+    ASSERT_TRUE(m_station->download(0, 1));
+    EXPECT_EQ(m_station->resultOf(0), FASTBOOT_RESULT_SUCCESS) << m_station->lastMessage(0);
+    expectFlashed(device, "system", "system.img");
+    expectFlashed(device, "boot", "boot.img");
+    EXPECT_GE(device.flashCount("system"), 3);
+    EXPECT_LE(m_bed->device("1-1.1")->largestUrb(), 100 * 1000);
+    EXPECT_GE(m_bed->device("1-1.1")->largestUrb(), 16 * 1024);
+}
+
 TEST_F(UsbEngineTest, DeviceBackAtTheOtherSpeedIsInTheSameSocket)
 {
     m_station->writeConfig("PORT.1=usb:1-1.1\r\nREADBACK=1\r\nARRIVAL_TIMEOUT_S=20\r\nREBOOT=0\r\n");
