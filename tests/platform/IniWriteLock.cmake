@@ -13,7 +13,7 @@ add_executable(ini_writer_child ${CMAKE_CURRENT_LIST_DIR}/IniWriterChild.cpp ${_
 target_link_libraries(ini_writer_child PRIVATE station_platform_core)
 
 station_test(IniWriteLockTest SOURCES ${CMAKE_CURRENT_LIST_DIR}/IniWriteLockTest.cpp
-  LIBS station_platform ${CMAKE_DL_LIBS} LABELS tsan)
+  LIBS station_platform ${CMAKE_DL_LIBS})
 add_dependencies(IniWriteLockTest ini_writer_module ini_writer_child)
 target_compile_definitions(IniWriteLockTest PRIVATE
   INI_WRITER_MODULE="$<TARGET_FILE:ini_writer_module>"
