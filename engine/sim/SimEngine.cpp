@@ -3,18 +3,14 @@
 #include "DeviceFile.h"
 #include "DownloadJob.h"
 
+#include "settings/StationLines.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 
 namespace sim {
-
-namespace {
-
-constexpr int32_t kLines = 8;
-
-} // namespace
 
 SimEngine::SimEngine(std::string stationDir)
     : m_config(std::move(stationDir))

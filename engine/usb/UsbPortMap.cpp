@@ -105,24 +105,35 @@ std::vector<UsbId> UsbPortMap::bootRomIds() const
 int UsbPortMap::learn(const UsbLocation& socket, std::string* error)
 {
     std::lock_guard lock(m_mutex);
-    // The file as it is now: the tool or an operator may have changed it.
-    const std::string text = readAll(m_configPath);
-    parse(text, nullptr);
-    for (const auto& [port, location] : m_sockets) {
-        if (location == socket)
-            return port;
-    }
+    // The file as it is under the INI write lock: the tool, another copy of
+    // this engine or an operator may have changed it, and nobody else can
+    // until the new key is in.
+    int bound = 0;
     int free = 0;
-    for (int port = 1; port <= kMaxPort && free == 0; ++port) {
-        if (IniText::valueIn(text, kSection, portKey(port), kMissing) == kMissing)
-            free = port;
-    }
-    if (free == 0) {
+    bool added = false;
+    const bool written = IniText(m_configPath).update([&](std::string& text) {
+        parse(text, nullptr);
+        for (const auto& [port, location] : m_sockets) {
+            if (location == socket) {
+                bound = port;
+                return false;
+            }
+        }
+        for (int port = 1; port <= kMaxPort && free == 0; ++port) {
+            if (IniText::valueIn(text, kSection, portKey(port), kMissing) == kMissing)
+                free = port;
+        }
+        added = free != 0 && IniText::setValueIn(text, kSection, portKey(free), "usb:" + socket.text());
+        return added;
+    });
+    if (bound != 0)
+        return bound;
+    if (written && free == 0) {
         if (error)
             *error = "no free port number for the USB device at " + socket.text() + ": all of PORT.1 to PORT.255 are set";
         return 0;
     }
-    if (!IniText(m_configPath).writeText(kSection, portKey(free), "usb:" + socket.text())) {
+    if (!written || !added) {
         if (error)
             *error = "cannot write " + m_configPath + " to bind the USB device at " + socket.text();
         return 0;

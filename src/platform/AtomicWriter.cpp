@@ -13,9 +13,9 @@ namespace {
 
 constexpr mode_t kNewFileMode = 0644;
 
-// The file a symbolic link points at (relative targets taken from the
-// link's folder); any other path as it is.
-std::string resolveTarget(const std::string& path)
+} // namespace
+
+std::string AtomicWriter::targetPath(const std::string& path)
 {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
@@ -29,6 +29,8 @@ std::string resolveTarget(const std::string& path)
         return link.lexically_normal().string();
     return (std::filesystem::absolute(path).parent_path() / link).lexically_normal().string();
 }
+
+namespace {
 
 mode_t modeFor(const std::string& target)
 {
@@ -64,7 +66,7 @@ bool AtomicWriter::open()
 {
     if (m_error != 0 || m_fd >= 0)
         return m_error == 0;
-    m_targetPath = resolveTarget(m_path);
+    m_targetPath = targetPath(m_path);
     if (m_targetPath.empty() || m_targetPath.ends_with('/')) {
         m_error = EINVAL;
         return false;

@@ -25,6 +25,10 @@ public:
     // not survive a power cut, and that is reported as a failure too.
     static bool replace(const std::string& path, std::string_view content, int* error = nullptr);
 
+    // The file that replacing path replaces: the target of a symbolic link
+    // (relative targets taken from the link's folder), any other path as it is.
+    static std::string targetPath(const std::string& path);
+
     // Streams content in: open(), append() any number of times, commit().
     // Destruction without commit() removes the temporary file. Once a step
     // has failed, every later step fails too.

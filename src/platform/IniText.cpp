@@ -1,11 +1,15 @@
 #include "platform/IniText.h"
 
 #include "platform/AtomicWriter.h"
+#include "platform/FileOps.h"
 
 #include <cerrno>
 #include <climits>
+#include <filesystem>
+#include <mutex>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,6 +156,55 @@ bool holdsLineBreak(View text)
     return text.find_first_of("\r\n") != View::npos;
 }
 
+bool refused(View section, View key, View value)
+{
+    const View sectionName = trimmed(section);
+    const View keyName = trimmed(key);
+    return holdsLineBreak(section) || holdsLineBreak(key) || holdsLineBreak(value)
+           || sectionName.find(']') != View::npos || keyName.find('=') != View::npos
+           || keyName.starts_with('[');
+}
+
+// The INI write lock (see IniText::update). The mutex orders this copy's
+// threads, also for ThreadSanitizer, which does not see flock; the flock on
+// a fresh open of the folder excludes every other holder, the other copies
+// in this process included, since each open is a description of its own.
+// A folder that cannot be locked (a file system without flock) still has
+// the mutex; one that cannot be opened fails the write anyway.
+class WriteLock final
+{
+public:
+    explicit WriteLock(const std::string& path)
+        : m_guard(processMutex())
+    {
+        std::string folder = std::filesystem::path(AtomicWriter::targetPath(path)).parent_path().string();
+        if (folder.empty())
+            folder = ".";
+        m_fd = FileOps::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+        if (m_fd < 0)
+            return;
+        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~WriteLock()
+    {
+        if (m_fd >= 0)
+            FileOps::close(m_fd); // releases the flock
+    }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+private:
+    static std::mutex& processMutex()
+    {
+        static std::mutex mutex;
+        return mutex;
+    }
+
+    std::lock_guard<std::mutex> m_guard;
+    int m_fd = -1;
+};
+
 } // namespace
 
 IniText::IniText(std::string path)
@@ -186,17 +239,32 @@ int IniText::readInt(View section, View key, int defaultValue) const
 
 bool IniText::writeText(View section, View key, View value) const
 {
+    if (refused(section, key, value))
+        return false;
+    return update([&](std::string& text) {
+        const std::string before = text;
+        setValueIn(text, section, key, value);
+        return text != before; // a missing file always changes
+    });
+}
+
+bool IniText::update(const std::function<bool(std::string& text)>& change) const
+{
+    const WriteLock lock(m_path);
+    std::string data;
+    if (exists() && !readAll(m_path, &data))
+        return false;
+    if (!change(data))
+        return true;
+    return AtomicWriter::replace(m_path, data);
+}
+
+bool IniText::setValueIn(std::string& data, View section, View key, View value)
+{
+    if (refused(section, key, value))
+        return false;
     const View sectionName = trimmed(section);
     const View keyName = trimmed(key);
-    if (holdsLineBreak(section) || holdsLineBreak(key) || holdsLineBreak(value)
-        || sectionName.find(']') != View::npos || keyName.find('=') != View::npos
-        || keyName.starts_with('['))
-        return false;
-
-    std::string data;
-    const bool existed = exists();
-    if (existed && !readAll(m_path, &data))
-        return false;
     const std::string eol = data.find("\r\n") != std::string::npos ? "\r\n" : "\n";
     const Scan found = scan(data, sectionName, keyName);
     const std::string text = quotedIfNeeded(value);
@@ -217,9 +285,8 @@ bool IniText::writeText(View section, View key, View value) const
         out.append("[").append(sectionName).append("]").append(eol);
         out.append(keyName).append("=").append(text).append(eol);
     }
-    if (existed && out == data)
-        return true;
-    return AtomicWriter::replace(m_path, out);
+    data = std::move(out);
+    return true;
 }
 
 bool IniText::exists() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,10 @@
 // file atomically (AtomicWriter), creating file, section and key as needed: a
 // new key goes after the last key line of its section, a new section at the
 // end of the file; the added line ends in "\r\n" when the file uses it.
+//
+// Every write is a read-modify-write under the INI write lock (see update),
+// so two writers of one file, in one process or in two, never lose each
+// other's keys.
 class IniText final
 {
 public:
@@ -40,12 +45,30 @@ public:
     // so that it reads back exactly as given.
     bool writeText(std::string_view section, std::string_view key, std::string_view value) const;
 
+    // Reads the file (an empty text when it does not exist), lets change edit
+    // the text and, when change returns true, replaces the file with the
+    // result (AtomicWriter). All of it holds the INI write lock: a mutex of
+    // this copy of the code and an advisory lock (flock) on the folder that
+    // holds the file. The folder, because the file itself is replaced by
+    // rename; and flock, because it also excludes the other copies of this
+    // code (each engine library links its own) and other processes. The lock
+    // waits as long as another writer holds it: one read-modify-write.
+    // false when the file could not be read or written; a change that
+    // returns false leaves the file alone and is no failure. change must not
+    // write an INI file itself (it would wait for its own lock).
+    bool update(const std::function<bool(std::string& text)>& change) const;
+
     // True when the file exists and is no folder.
     bool exists() const;
 
     // The same reads on a text already in memory.
     static std::string valueIn(std::string_view data, std::string_view section, std::string_view key,
                                std::string_view defaultValue = {});
+
+    // writeText's change on a text in memory; false (and data unchanged) for
+    // the names and values that writeText refuses.
+    static bool setValueIn(std::string& data, std::string_view section, std::string_view key,
+                           std::string_view value);
 
     // The leading decimal integer of a text: leading blanks skipped, optional
     // sign, digits; no digits read as 0 (C's atoi, without its overflow

@@ -1,5 +1,7 @@
 #include "settings/StationConfig.h"
 
+#include "settings/StationLines.h"
+
 #include "platform/StationPaths.h"
 #include "platform/TextCodec.h"
 
@@ -10,7 +12,6 @@ namespace {
 constexpr char kOptions[] = "DLOption";
 constexpr char kDllSetting[] = "GET_DLL_Setting";
 constexpr int kPathCapacity = 4001;
-constexpr int kLineCount = 8;
 
 } // namespace
 
@@ -91,7 +92,7 @@ QList<LinePort> ParsePorts(const QByteArray& text)
         return ports;
     // Elements beyond the eighth bind no line and are ignored.
     const QList<QByteArray> elements = text.split(',');
-    for (qsizetype i = 0; i < elements.size() && i < kLineCount; ++i) {
+    for (qsizetype i = 0; i < elements.size() && i < kLines; ++i) {
         LinePort port;
         port.number = LeadingInt(elements[i]);
         port.name = port.number != 0 ? QStringLiteral("USB_") + TextCodec::decode(elements[i])

@@ -3,9 +3,13 @@
 #include "UsbIds.h"
 #include "UsbPortMap.h"
 
+#include "platform/IniText.h"
+
 #include "support/TempDir.h"
 
 #include <QFile>
+
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -111,4 +115,35 @@ TEST_F(UsbPortMapTest, LearningFailsCleanlyWhenFullOrUnwritable)
     EXPECT_EQ(nowhere.learn(at("1-1.3"), &error), 0);
     EXPECT_NE(error.find("cannot write"), std::string::npos);
     EXPECT_EQ(nowhere.portOf(at("1-1.3")), 0);
+}
+
+// The engine learns sockets on its watch thread while the window writes its
+// own keys (version path, PORTS): both go through the INI write lock, so
+// neither loses the other's.
+TEST_F(UsbPortMapTest, LearningBesideTheToolsWritesLosesNoKey)
+{
+    write("[FASTBOOT_Engine]\r\nREBOOT=1\r\n[GET_DLL_Setting]\r\nPORTS=1,2,0,0,0,0,0,0\r\n");
+    constexpr int kSockets = 200;
+    constexpr int kToolWrites = 1000;
+    UsbPortMap map(path(), "/nonexistent");
+    std::thread tool([&] {
+        const IniText ini(path());
+        for (int i = 0; i < kToolWrites; ++i)
+            ini.writeText("GET_DLL_Setting", "KEY." + std::to_string(i), std::to_string(i));
+    });
+    std::string error;
+    for (int n = 1; n <= kSockets; ++n)
+        EXPECT_EQ(map.learn(at(("1-" + std::to_string(n)).c_str()), &error), n) << error;
+    tool.join();
+
+    UsbPortMap fresh(path(), "/nonexistent");
+    for (int n = 1; n <= kSockets; ++n)
+        EXPECT_EQ(fresh.portOf(at(("1-" + std::to_string(n)).c_str())), n);
+    const IniText ini(path());
+    int missing = 0;
+    for (int i = 0; i < kToolWrites; ++i)
+        missing += ini.readText("GET_DLL_Setting", "KEY." + std::to_string(i)) != std::to_string(i);
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(ini.readText("GET_DLL_Setting", "PORTS"), "1,2,0,0,0,0,0,0");
+    EXPECT_EQ(ini.readText("FASTBOOT_Engine", "REBOOT"), "1");
 }
