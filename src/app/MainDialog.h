@@ -12,6 +12,7 @@
 #include "platform/Clock.h"
 #include "platform/Prompter.h"
 #include "platform/SingleInstance.h"
+#include "platform/WindowThread.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -118,6 +119,8 @@ private:
     // It is not a widget, so the key filter never looks at those calls,
     // whose events Qt's queue carries between threads.
     QObject m_callContext;
+    // This window's own hand-overs (row calls, the version file's box).
+    WindowThread m_window;
     Services m_services;
     Prompter& m_prompter;
     RecordPrompter m_recordPrompter;
@@ -140,5 +143,4 @@ private:
     RecordDbPanel m_recordDb;
     StationLog m_log;
     LineController m_lines;
-    std::atomic<bool> m_closing{false};
 };

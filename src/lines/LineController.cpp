@@ -5,7 +5,6 @@
 #include "lines/LineVerifier.h"
 #include "lines/StationLog.h"
 #include "lines/VersionStem.h"
-#include "lines/WindowThreadCall.h"
 #include "platform/Clock.h"
 #include "platform/Prompter.h"
 #include "platform/StationPaths.h"
@@ -17,7 +16,7 @@
 #include "settings/LanguageText.h"
 #include "settings/VersionFileReader.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
 
 #include <climits>
 
@@ -33,7 +32,7 @@ LineController::LineController(LineRows& rows, Prompter& prompter, const Clock& 
     : m_rows(rows)
     , m_prompter(prompter)
     , m_clock(clock)
-    , m_context(context)
+    , m_window(context)
 {
     for (int line = 0; line < kLines; ++line) {
         auto timer = std::make_unique<QTimer>();
@@ -55,10 +54,31 @@ LineController::~LineController()
 
 void LineController::Shutdown()
 {
-    // Workers may wait on the window thread; let them finish.
-    while (m_liveWorkers.load() > 0)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    // Workers may wait on the window thread: it runs their calls while it
+    // waits, woken by each worker's end.
+    QEventLoop loop;
+    m_shutdownLoop = &loop;
+    for (;;) {
+        {
+            // Taken after the last worker's wake-up has been posted.
+            const std::lock_guard lock(m_workersLock);
+            if (m_liveWorkers.load() == 0)
+                break;
+        }
+        loop.exec();
+    }
+    m_shutdownLoop = nullptr;
     m_engine.Release();
+}
+
+void LineController::WorkerEnded()
+{
+    const std::lock_guard lock(m_workersLock);
+    --m_liveWorkers;
+    m_window.post([this] {
+        if (m_shutdownLoop)
+            m_shutdownLoop->quit();
+    });
 }
 
 void LineController::SetVersionReader(VersionFileReader* reader, bool skipVerification,
@@ -165,7 +185,10 @@ void LineController::Start(int line, bool automatic)
 
     ++m_liveWorkers;
     const LineJob job{state.port.number, line};
-    if (LineWorker::Start(job, [this](const LineJob& j) { RunLine(j); --m_liveWorkers; }))
+    if (LineWorker::Start(job, [this](const LineJob& j) {
+            RunLine(j);
+            WorkerEnded();
+        }))
         return;
     Log(line, QStringLiteral("not started: no thread"));
     // Left running, the line could never end and the tool never close again:
@@ -196,7 +219,7 @@ void LineController::StartAllLines()
 
 void LineController::SetItemFromWorker(int kind, int line, const QString& text)
 {
-    RunOnWindowThread(m_context, [this, kind, line, text] { m_rows.SetLineItem(kind, line, text); });
+    m_window.call([this, kind, line, text] { m_rows.SetLineItem(kind, line, text); });
 }
 
 // The body of a line's worker thread.
@@ -230,7 +253,7 @@ void LineController::RunLine(const LineJob& job)
             SetItemFromWorker(LINE_ITEM_INFO_TIP, line, reason);
         }
         SetItemFromWorker(LINE_ITEM_BADGE, line, QStringLiteral("4"));
-        RunOnWindowThread(m_context, [this, line, reason] {
+        m_window.call([this, line, reason] {
             Log(line, QStringLiteral("refused: ") + reason);
             StopLine(line);
         });

@@ -4,6 +4,7 @@
 #include "lines/LineEventHandler.h"
 #include "lines/LineState.h"
 #include "lines/LineWorker.h"
+#include "platform/WindowThread.h"
 
 #include <QDateTime>
 #include <QList>
@@ -18,6 +19,7 @@
 #include <mutex>
 
 class Clock;
+class QEventLoop;
 class LineRows;
 class LineVerifier;
 class PassCounters;
@@ -32,7 +34,7 @@ class VersionFileReader;
 // their counting and recording. Rows change only through LineRows.
 //
 // Lives on the window thread; workers reach it only through the window
-// context's queue (RunOnWindowThread), so every LineRows call comes on the
+// context's queue (WindowThread::call), so every LineRows call comes on the
 // window thread.
 class LineController final : public LineEventHandler
 {
@@ -109,6 +111,8 @@ private:
     void ArmAutoStart(int line);
     void CancelAutoStart(int line);
     void RunLine(const LineJob& job);
+    // The end of a worker, on its thread: counted, and Shutdown woken.
+    void WorkerEnded();
     // "n. PORT" of a line before this one whose present device has imei;
     // empty when there is none. Any thread.
     QString EarlierLineWithImei(int line, const QByteArray& imei) const;
@@ -127,7 +131,7 @@ private:
     LineRows& m_rows;
     Prompter& m_prompter;
     const Clock& m_clock;
-    QObject* m_context;
+    WindowThread m_window;
     std::array<LineState, kLines> m_lines;
     std::array<std::unique_ptr<QTimer>, kLines> m_timers;
     std::array<std::unique_ptr<QTimer>, kLines> m_autoTimers;
@@ -147,5 +151,8 @@ private:
     PassCounters* m_counters = nullptr;
     RecordStore* m_records = nullptr;
     RecordDbLink* m_recordDb = nullptr;
+    // Changed under m_workersLock by workers as they end (read anywhere).
     std::atomic<int> m_liveWorkers{0};
+    std::mutex m_workersLock;
+    QEventLoop* m_shutdownLoop = nullptr; // window thread only
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/WindowThread.h"
 #include "records/OutboxRecord.h"
 #include "records/RecordLine.h"
 #include "records/RecordOutbox.h"
@@ -28,7 +29,7 @@ class RecordStore;
 // line holds: line, port and engine facts are then unknown, 0).
 //
 // Everything here runs on the thread that made the link; the uploader's
-// news of the link arrives there through Qt's event queue.
+// news of the link arrives there through WindowThread::post.
 class RecordDbLink final
 {
 public:
@@ -109,6 +110,7 @@ private:
     void onReport(RecordUploader::Event event, const QString& detail);
 
     QObject m_context;
+    WindowThread m_window;
     const QByteArray m_url;
     const QString m_station;
     const QString m_toolVersion;
