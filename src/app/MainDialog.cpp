@@ -40,8 +40,10 @@ MainDialog::MainDialog(Services services)
     , m_keyFilter(this)
     , m_recordDb(m_prompter, &m_callContext)
     , m_log(StationPaths::dataDir() + QStringLiteral("logs/"))
+    , m_results(*this)
     , m_lines(*this, m_prompter, m_clock, &m_callContext)
 {
+    m_lines.SetResultSink(&m_results);
     if (!m_services.loadEngine)
         m_services.loadEngine = [](EngineBinding& binding, LineEventHandler* handler, QObject* context) {
             return binding.Load(handler, context);
@@ -55,7 +57,7 @@ MainDialog::MainDialog(Services services)
         m_recordPrompter, StationPaths::executableDir() + QStringLiteral("RecordCSV.sdi"), StationPaths::dataDir(),
         QSysInfo::machineHostName(), SystemLocale::isSimplifiedChinaChinese());
     m_records->SeedWorkingCopy();
-    m_lines.SetRecords(m_records.get());
+    m_results.SetRecords(m_records.get());
     qApp->installEventFilter(&m_keyFilter);
 }
 
@@ -183,7 +185,7 @@ void MainDialog::LoadCounters()
 {
     m_counters = std::make_unique<PassCounters>(m_countersFilePath);
     m_counters->LoadCounters(ClockText());
-    m_lines.SetCounters(m_counters.get());
+    m_results.SetCounters(m_counters.get());
     ShowCounters();
 }
 
@@ -334,5 +336,5 @@ void MainDialog::ShowVersionFileError()
 // URL is set; without one nothing of this runs.
 void MainDialog::StartRecordDb()
 {
-    m_lines.SetRecordDb(m_recordDb.Start(m_recordDbUrl, QSysInfo::machineHostName(), kVersionLabel, m_records.get()));
+    m_results.SetRecordDb(m_recordDb.Start(m_recordDbUrl, QSysInfo::machineHostName(), kVersionLabel, m_records.get()));
 }

@@ -4,6 +4,7 @@
 #include "app/LineRowWidgets.h"
 #include "app/RecordDbPanel.h"
 #include "app/RecordPrompter.h"
+#include "app/StationResults.h"
 #include "lines/EngineBinding.h"
 #include "lines/LineController.h"
 #include "lines/LineRows.h"
@@ -142,5 +143,6 @@ private:
     QByteArray m_recordDbUrl;
     RecordDbPanel m_recordDb;
     StationLog m_log;
+    StationResults m_results;
     LineController m_lines;
 };

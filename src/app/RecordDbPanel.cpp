@@ -2,7 +2,7 @@
 
 #include "platform/Prompter.h"
 #include "platform/StationPaths.h"
-#include "records/RecordDbLink.h"
+#include "recorddb/RecordDbLink.h"
 #include "settings/LanguageText.h"
 
 #include <QObject>

@@ -1,6 +1,7 @@
 #include "lines/LineController.h"
 
 #include "FlashEngine.h"
+#include "lines/LineResultSink.h"
 #include "lines/LineRows.h"
 #include "lines/LineVerifier.h"
 #include "lines/StationLog.h"
@@ -9,10 +10,6 @@
 #include "platform/Prompter.h"
 #include "platform/StationPaths.h"
 #include "platform/TextCodec.h"
-#include "records/PassCounters.h"
-#include "records/RecordLine.h"
-#include "records/RecordDbLink.h"
-#include "records/RecordStore.h"
 #include "settings/LanguageText.h"
 #include "settings/VersionFileReader.h"
 
@@ -463,32 +460,25 @@ void LineController::OnLineResult(const int32_t* code, int line)
     Log(line, QStringLiteral("result: %1, engine code %2, %3")
                   .arg(passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"), QString::number(*code),
                        FormatElapsed(m_lines[size_t(line)].elapsedSeconds)));
-    if (m_counters) {
-        m_counters->UpdateCounters(passed, false, m_rows.ClockText());
-        m_rows.ShowCounters();
-    }
-    LogLineResult(line, passed, *code);
+    ReportResult(line, passed, *code);
 }
 
-void LineController::LogLineResult(int line, bool passed, int engineCode)
+void LineController::ReportResult(int line, bool passed, int engineCode)
 {
-    if (!m_records)
+    if (!m_results)
         return;
     const LineState& state = m_lines[size_t(line)];
-    const DeviceInfo& device = state.device;
-    const QDateTime now = m_clock.now();
-    LineRecord record;
-    record.passed = passed;
-    record.imei = device.imei;
-    record.versionStem = VersionStem(device.displayVersion);
-    record.deviceVersion = device.displayVersion;
-    record.packageVersion = m_reader->displayVersion();
-    record.date = FormatRecordDate(now);
-    // The log is the station's own copy and comes first; the database gets
-    // what the log took.
-    if (m_records->AppendRecord(record) && m_recordDb)
-        m_recordDb->addLineResult(record, {line, state.port.number, engineCode, state.lastMessage,
-                                           state.elapsedSeconds, now});
+    LineResult result;
+    result.line = line;
+    result.passed = passed;
+    result.engineCode = engineCode;
+    result.port = state.port.number;
+    result.device = state.device;
+    result.packageVersion = m_reader->displayVersion();
+    result.lastMessage = state.lastMessage;
+    result.elapsedSeconds = state.elapsedSeconds;
+    result.finishedAt = m_clock.now();
+    m_results->LineFinished(result);
 }
 
 void LineController::LogStatus(int line, int status)

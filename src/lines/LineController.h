@@ -20,12 +20,10 @@
 
 class Clock;
 class QEventLoop;
+class LineResultSink;
 class LineRows;
 class LineVerifier;
-class PassCounters;
 class Prompter;
-class RecordDbLink;
-class RecordStore;
 class StationLog;
 class VersionFileReader;
 
@@ -49,10 +47,8 @@ public:
     LineController& operator=(const LineController&) = delete;
 
     // The pieces that come up later in the window's set-up sequence.
-    void SetCounters(PassCounters* counters) { m_counters = counters; }
-    void SetRecords(RecordStore* records) { m_records = records; }
-    // The record database, when the station sends its records to one.
-    void SetRecordDb(RecordDbLink* recordDb) { m_recordDb = recordDb; }
+    // Where finished downloads are reported (counters, records).
+    void SetResultSink(LineResultSink* results) { m_results = results; }
     // The reader and the verification rule that the workers use.
     void SetVersionReader(VersionFileReader* reader, bool skipVerification, std::chrono::milliseconds versionWait);
     // "DupImeiCheck": the verification refuses a device whose IMEI is that
@@ -123,7 +119,7 @@ private:
     void UpdateLineClock(int line);
     void ShowNoPort(int line);
     void ScanLine(int line, int offer);
-    void LogLineResult(int line, bool passed, int engineCode);
+    void ReportResult(int line, bool passed, int engineCode);
     // SetLineItem from any thread: a worker's call runs on the window thread.
     void SetItemFromWorker(int kind, int line, const QString& text);
     static QString Text(const char* key);
@@ -148,9 +144,7 @@ private:
     EngineBinding m_engine;
     VersionFileReader* m_reader = nullptr;
     std::unique_ptr<LineVerifier> m_verifier;
-    PassCounters* m_counters = nullptr;
-    RecordStore* m_records = nullptr;
-    RecordDbLink* m_recordDb = nullptr;
+    LineResultSink* m_results = nullptr;
     // Changed under m_workersLock by workers as they end (read anywhere).
     std::atomic<int> m_liveWorkers{0};
     std::mutex m_workersLock;

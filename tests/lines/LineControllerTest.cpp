@@ -1,5 +1,7 @@
 #include "lines/LineController.h"
 
+#include "app/StationResults.h"
+
 #include "RecordingRows.h"
 #include "lines/LineWorker.h"
 #include "lines/StationLog.h"
@@ -97,8 +99,10 @@ protected:
                                                   m_data.path(), QString(), false);
         m_records->SeedWorkingCopy();
         m_lines = std::make_unique<LineController>(m_rows, m_prompter, m_clock, &m_context);
-        m_lines->SetCounters(m_counters.get());
-        m_lines->SetRecords(m_records.get());
+        m_results = std::make_unique<StationResults>(m_rows);
+        m_results->SetCounters(m_counters.get());
+        m_results->SetRecords(m_records.get());
+        m_lines->SetResultSink(m_results.get());
         m_lines->SetVersionReader(m_reader.get(), m_skipVerification, m_versionWait);
         m_lines->SetDuplicateImeiCheck(m_dupImeiCheck);
         m_lines->SetAutoStart(m_autoStart, std::chrono::milliseconds(1500));
@@ -194,6 +198,7 @@ protected:
     std::unique_ptr<VersionFileReader> m_reader;
     std::unique_ptr<PassCounters> m_counters;
     std::unique_ptr<RecordStore> m_records;
+    std::unique_ptr<StationResults> m_results; // the application's handling of results
     std::unique_ptr<LineController> m_lines;
     std::unique_ptr<StationLog> m_log;
     std::chrono::milliseconds m_versionWait{5000};

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "platform/WindowThread.h"
-#include "records/OutboxRecord.h"
+#include "recorddb/OutboxRecord.h"
 #include "records/RecordLine.h"
-#include "records/RecordOutbox.h"
-#include "records/RecordUploader.h"
+#include "recorddb/RecordOutbox.h"
+#include "recorddb/RecordUploader.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,7 +1,7 @@
-#include "records/RecordDbLink.h"
+#include "recorddb/RecordDbLink.h"
 
 #include "platform/TextCodec.h"
-#include "records/PgConnection.h"
+#include "recorddb/PgConnection.h"
 #include "records/RecordStore.h"
 
 #include <QTimer>
