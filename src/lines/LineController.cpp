@@ -116,11 +116,11 @@ void LineController::ResetLines()
         CancelAutoStart(line);
         m_lastStatus[size_t(line)] = kNoStatus;
         m_rows.SetLineProgress(0, line);
-        m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
+        m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_DISABLED));
         m_rows.SetLineItem(LINE_ITEM_INFO, line, QString());
         m_rows.SetLineItem(LINE_ITEM_VERSION, line, QString());
         m_rows.SetLineItem(LINE_ITEM_IMEI, line, QString());
-        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_OPEN));
     }
 }
 
@@ -168,8 +168,8 @@ void LineController::Start(int line, bool automatic)
         m_prompter.warn(Text("IDC_EXE_INFO_VERSIONPATHNULL"));
         return;
     }
-    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
-    m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("2"));
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_DISABLED));
+    m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_RUNNING));
     state.running = 1;
     state.elapsedSeconds = 0;
     state.lastMessage.clear();
@@ -193,8 +193,8 @@ void LineController::Start(int line, bool automatic)
     --m_liveWorkers;
     m_timers[size_t(line)]->stop();
     state.running = 0;
-    m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("1"));
-    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("1"));
+    m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_READY));
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_ENABLED));
     Prompter::Message box;
     box.caption = StationPaths::applicationName();
     box.text = QStringLiteral("Thread begin error!");
@@ -249,7 +249,7 @@ void LineController::RunLine(const LineJob& job)
             reason += QStringLiteral(": ") + holder;
             SetItemFromWorker(LINE_ITEM_INFO_TIP, line, reason);
         }
-        SetItemFromWorker(LINE_ITEM_BADGE, line, QStringLiteral("4"));
+        SetItemFromWorker(LINE_ITEM_BADGE, line, BadgeText(BADGE_FAIL));
         m_window.call([this, line, reason] {
             Log(line, QStringLiteral("refused: ") + reason);
             StopLine(line);
@@ -283,10 +283,10 @@ void LineController::ShowNoPort(int line)
 {
     CancelAutoStart(line);
     m_rows.SetLineItem(LINE_ITEM_INFO, line, QString());
-    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_DISABLED));
     m_rows.SetLineItem(LINE_ITEM_VERSION, line, QString());
     m_rows.SetLineItem(LINE_ITEM_IMEI, line, QString());
-    m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+    m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_OPEN));
     m_rows.SetLineItem(LINE_ITEM_ELAPSED, line, QStringLiteral("0:00"));
     m_rows.SetLineProgress(0, line);
 }
@@ -321,10 +321,10 @@ void LineController::ScanLine(int line, int offer)
             }
             m_rows.SetLineItem(LINE_ITEM_IMEI, line, TextCodec::decode(state.device.imei));
             m_rows.SetLineItem(LINE_ITEM_VERSION, line, TextCodec::decode(state.device.displayVersion));
-            m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("1"));
+            m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_ENABLED));
             m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_CLICKSTARTBTN"));
             m_rows.SetLineItem(LINE_ITEM_INFO_TIP, line, QString());
-            m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("1"));
+            m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_READY));
             state.enabled = 1;
             state.devicePresent = 1;
             Log(line, QStringLiteral("ready: %1, %2")
@@ -340,17 +340,17 @@ void LineController::ScanLine(int line, int offer)
     CancelAutoStart(line);
     m_rows.SetLineItem(LINE_ITEM_IMEI, line, QString());
     m_rows.SetLineItem(LINE_ITEM_VERSION, line, QString());
-    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_DISABLED));
     if (status == -1) {
         m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_NODEVICE"));
-        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_OPEN));
         m_rows.SetLineItem(LINE_ITEM_ELAPSED, line, QStringLiteral("0:00"));
         m_rows.SetLineProgress(0, line);
         state.devicePresent = 0;
     } else {
         // ARM mode: the clock and the bar keep what they showed.
         m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_PHONEINARMMODE"));
-        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_OPEN));
     }
     state.enabled = 0;
 }
@@ -451,11 +451,11 @@ void LineController::OnLineResult(const int32_t* code, int line)
     m_rows.SetLineItem(LINE_ITEM_INFO_TIP, line, m_lines[size_t(line)].lastMessage);
     if (passed) {
         m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_DOWNLOADSUCC"));
-        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("3"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_PASS));
         m_rows.SetLineItem(LINE_ITEM_VERSION, line, TextCodec::decode(m_reader->displayVersion()));
     } else {
         m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_DOWNLOADFAIL"));
-        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("4"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_FAIL));
     }
     Log(line, QStringLiteral("result: %1, engine code %2, %3")
                   .arg(passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"), QString::number(*code),
