@@ -162,7 +162,7 @@ bool MainDialog::OnInitDialog()
     LoadCounters();
     InitControls();
     StartVersionReader();
-    if (!m_services.loadEngine(m_lines.binding(), &m_lines, &m_callContext)) {
+    if (!m_services.loadEngine(m_lines.Binding(), &m_lines, &m_callContext)) {
         m_prompter.warn(QStringLiteral("Load dll failed!"));
         return false;
     }

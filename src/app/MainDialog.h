@@ -92,12 +92,12 @@ public:
     QWidget* control(int id) const;
     QAction* menuCommand(int id) const;
     LineController& lines() { return m_lines; }
-    const LineState& lineState(int line) const { return m_lines.lineState(line); }
+    const LineState& lineState(int line) const { return m_lines.LineStateOf(line); }
     VersionFileReader& versionReader() const { return *m_versionReader; }
     bool skipVerification() const { return m_skipVerification; }
     StationLog& stationLog() { return m_log; }
-    int liveWorkers() const { return m_lines.liveWorkers(); }
-    bool lineTimerActive(int line) const { return m_lines.lineTimerActive(line); }
+    int liveWorkers() const { return m_lines.LiveWorkers(); }
+    bool lineTimerActive(int line) const { return m_lines.LineTimerActive(line); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;

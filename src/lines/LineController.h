@@ -63,8 +63,8 @@ public:
     // The daily log that every line's messages, starts and results go to.
     void SetLog(StationLog* log) { m_log = log; }
 
-    EngineBinding& binding() { return m_engine; }
-    FlashEngine* engine() const { return m_engine.engine(); }
+    EngineBinding& Binding() { return m_engine; }
+    FlashEngine* Engine() const { return m_engine.engine(); }
 
     // Every line idle, unbound and shown empty.
     void ResetLines();
@@ -83,7 +83,7 @@ public:
     // The timer of a line's automatic start: starts it when its device has
     // been ready for the delay by the clock, else waits on.
     void OnAutoStartTimer(int line);
-    bool autoStartPending(int line) const { return m_readySince[size_t(line)].isValid(); }
+    bool AutoStartPending(int line) const { return m_readySince[size_t(line)].isValid(); }
 
     // Engine messages, on the window thread.
     void OnLineDevice(const int32_t* offer, int line) override;
@@ -91,9 +91,9 @@ public:
     void OnLineResult(const int32_t* code, int line) override;
     void OnLineMessage(const char* text, int line) override;
 
-    const LineState& lineState(int line) const { return m_lines[size_t(line)]; }
-    bool lineTimerActive(int line) const { return m_timers[size_t(line)]->isActive(); }
-    int liveWorkers() const { return m_liveWorkers.load(); }
+    const LineState& LineStateOf(int line) const { return m_lines[size_t(line)]; }
+    bool LineTimerActive(int line) const { return m_timers[size_t(line)]->isActive(); }
+    int LiveWorkers() const { return m_liveWorkers.load(); }
 
     // Waits for the live workers, then releases the engine. The version
     // reader must still exist: a worker may be waiting on it.

@@ -181,7 +181,7 @@ void RecordDbLink::addLineResult(const LineRecord& line, const LineFacts& facts)
     for (QString* text : {&r.imei, &r.versionStem, &r.deviceVersion, &r.packageVersion, &r.engineMessage})
         text->remove(QChar(0));
 
-    const RecordStore::Appended appended = m_log ? m_log->lastAppended() : RecordStore::Appended{};
+    const RecordStore::Appended appended = m_log ? m_log->LastAppended() : RecordStore::Appended{};
     if (appended.offset < 0) {
         add(r);
         return;

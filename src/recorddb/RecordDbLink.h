@@ -79,7 +79,7 @@ public:
     // Never blocks on the network; a failure is told, not thrown.
     void add(const OutboxRecord& record);
     // The same for a line's record that the record log has just taken
-    // (RecordStore::lastAppended()); the record gets its id here.
+    // (RecordStore::LastAppended()); the record gets its id here.
     void addLineResult(const LineRecord& record, const LineFacts& facts);
     // Adds what the record log holds beyond the outbox's mark.
     bool reconcile();
