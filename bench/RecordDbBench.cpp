@@ -4,11 +4,11 @@
 // the uploader moves from the outbox into a private PostgreSQL server.
 #include "RecordBench.h"
 
-#include "records/PgTestServer.h"
-#include "records/RecordDbLink.h"
-#include "records/RecordOutbox.h"
+#include "recorddb/PgTestServer.h"
+#include "recorddb/RecordDbLink.h"
+#include "recorddb/RecordOutbox.h"
 #include "records/RecordStore.h"
-#include "records/RecordUploader.h"
+#include "recorddb/RecordUploader.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -79,13 +79,13 @@ Log& logOf(qint64 count)
 void appendRecords(benchmark::State& state, bool fast)
 {
     Log& log = logOf(state.range(0));
-    log.store->setFastAppend(fast);
+    log.store->SetFastAppend(fast);
     log.append(); // the first record after a change of mode reads the whole log
     for (auto _ : state)
         log.append();
     state.counters["records"] = double(log.next);
     state.counters["log_MB"] =
-        double(QFileInfo(log.store->workingCopyPath()).size()) / (1024.0 * 1024.0);
+        double(QFileInfo(log.store->WorkingCopyPath()).size()) / (1024.0 * 1024.0);
 }
 
 void BM_AppendInPlace(benchmark::State& state) { appendRecords(state, true); }

@@ -58,7 +58,7 @@ void LineRowWidgets::SetLineItem(int kind, int line, const QString& text)
         break;
     case LINE_ITEM_PROGRESS: row.progress->setValue(std::clamp(LeadingInt(text.toUtf8()), 0, 100)); break;
     case LINE_ITEM_PERCENT: row.percent->setText(text); break;
-    case LINE_ITEM_BUTTON: row.button->setEnabled(text == QStringLiteral("1")); break;
+    case LINE_ITEM_BUTTON: row.button->setEnabled(text == ButtonText(BUTTON_ENABLED)); break;
     case LINE_ITEM_IMEI: row.imei->setText(text); break;
     case LINE_ITEM_VERSION: row.version->setText(text); break;
     case LINE_ITEM_BADGE: {

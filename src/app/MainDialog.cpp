@@ -3,7 +3,6 @@
 #include "app/DialogTemplate.h"
 #include "app/MainWindowLayout.h"
 #include "app/StationIcon.h"
-#include "lines/WindowThreadCall.h"
 #include "platform/ProcessEnd.h"
 #include "platform/StationPaths.h"
 #include "platform/SystemLocale.h"
@@ -32,7 +31,8 @@ const QString kVersionLabel = QStringLiteral("Vintrel_RT40K_USV1.00.00");
 } // namespace
 
 MainDialog::MainDialog(Services services)
-    : m_services(std::move(services))
+    : m_window(&m_callContext)
+    , m_services(std::move(services))
     , m_prompter(*m_services.prompter)
     , m_recordPrompter(m_prompter)
     , m_clock(*m_services.clock)
@@ -40,8 +40,10 @@ MainDialog::MainDialog(Services services)
     , m_keyFilter(this)
     , m_recordDb(m_prompter, &m_callContext)
     , m_log(StationPaths::dataDir() + QStringLiteral("logs/"))
+    , m_results(*this)
     , m_lines(*this, m_prompter, m_clock, &m_callContext)
 {
+    m_lines.SetResultSink(&m_results);
     if (!m_services.loadEngine)
         m_services.loadEngine = [](EngineBinding& binding, LineEventHandler* handler, QObject* context) {
             return binding.Load(handler, context);
@@ -55,13 +57,14 @@ MainDialog::MainDialog(Services services)
         m_recordPrompter, StationPaths::executableDir() + QStringLiteral("RecordCSV.sdi"), StationPaths::dataDir(),
         QSysInfo::machineHostName(), SystemLocale::isSimplifiedChinaChinese());
     m_records->SeedWorkingCopy();
-    m_lines.SetRecords(m_records.get());
+    m_results.SetRecords(m_records.get());
     qApp->installEventFilter(&m_keyFilter);
 }
 
 MainDialog::~MainDialog()
 {
-    m_closing = true;
+    // The version reader may wait for its box: released at once.
+    m_window.detach();
     qApp->removeEventFilter(&m_keyFilter);
     // Workers and the reader may wait on this window; let them finish.
     m_lines.Shutdown();
@@ -159,7 +162,7 @@ bool MainDialog::OnInitDialog()
     LoadCounters();
     InitControls();
     StartVersionReader();
-    if (!m_services.loadEngine(m_lines.binding(), &m_lines, &m_callContext)) {
+    if (!m_services.loadEngine(m_lines.Binding(), &m_lines, &m_callContext)) {
         m_prompter.warn(QStringLiteral("Load dll failed!"));
         return false;
     }
@@ -182,7 +185,7 @@ void MainDialog::LoadCounters()
 {
     m_counters = std::make_unique<PassCounters>(m_countersFilePath);
     m_counters->LoadCounters(ClockText());
-    m_lines.SetCounters(m_counters.get());
+    m_results.SetCounters(m_counters.get());
     ShowCounters();
 }
 
@@ -256,7 +259,7 @@ void MainDialog::ApplyLocalisedTexts()
 void MainDialog::SetLineItem(int kind, int line, const QString& text)
 {
     if (QThread::currentThread() != thread())
-        RunOnWindowThread(&m_callContext, [this, kind, line, text] { m_rows.SetLineItem(kind, line, text); });
+        m_window.call([this, kind, line, text] { m_rows.SetLineItem(kind, line, text); });
     else
         m_rows.SetLineItem(kind, line, text);
 }
@@ -264,7 +267,7 @@ void MainDialog::SetLineItem(int kind, int line, const QString& text)
 void MainDialog::SetLineProgress(int percent, int line)
 {
     if (QThread::currentThread() != thread())
-        RunOnWindowThread(&m_callContext, [this, percent, line] { m_rows.SetLineProgress(percent, line); });
+        m_window.call([this, percent, line] { m_rows.SetLineProgress(percent, line); });
     else
         m_rows.SetLineProgress(percent, line);
 }
@@ -319,26 +322,19 @@ void MainDialog::StartVersionReader()
 // the reader waits until it has been dismissed (or the window goes away).
 void MainDialog::ShowVersionFileError()
 {
-    auto dismissed = std::make_shared<std::promise<void>>();
-    std::future<void> done = dismissed->get_future();
-    QMetaObject::invokeMethod(
-        &m_callContext,
-        [this, dismissed] {
-            Prompter::Message box;
-            box.caption = QStringLiteral("Error");
-            box.text = QStringLiteral("can't open version file!");
-            box.ownedByWindow = false;
-            m_prompter.message(box);
-            dismissed->set_value();
-        },
-        Qt::QueuedConnection);
-    while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready && !m_closing) {
-    }
+    // Released unshown when the window closes first.
+    m_window.call([this] {
+        Prompter::Message box;
+        box.caption = QStringLiteral("Error");
+        box.text = QStringLiteral("can't open version file!");
+        box.ownedByWindow = false;
+        m_prompter.message(box);
+    });
 }
 
 // The station's one instance sends its records to the database, when a
 // URL is set; without one nothing of this runs.
 void MainDialog::StartRecordDb()
 {
-    m_lines.SetRecordDb(m_recordDb.Start(m_recordDbUrl, QSysInfo::machineHostName(), kVersionLabel, m_records.get()));
+    m_results.SetRecordDb(m_recordDb.Start(m_recordDbUrl, QSysInfo::machineHostName(), kVersionLabel, m_records.get()));
 }

@@ -4,6 +4,7 @@
 #include "app/LineRowWidgets.h"
 #include "app/RecordDbPanel.h"
 #include "app/RecordPrompter.h"
+#include "app/StationResults.h"
 #include "lines/EngineBinding.h"
 #include "lines/LineController.h"
 #include "lines/LineRows.h"
@@ -12,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/Prompter.h"
 #include "platform/SingleInstance.h"
+#include "platform/WindowThread.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -90,12 +92,12 @@ public:
     QWidget* control(int id) const;
     QAction* menuCommand(int id) const;
     LineController& lines() { return m_lines; }
-    const LineState& lineState(int line) const { return m_lines.lineState(line); }
+    const LineState& lineState(int line) const { return m_lines.LineStateOf(line); }
     VersionFileReader& versionReader() const { return *m_versionReader; }
     bool skipVerification() const { return m_skipVerification; }
     StationLog& stationLog() { return m_log; }
-    int liveWorkers() const { return m_lines.liveWorkers(); }
-    bool lineTimerActive(int line) const { return m_lines.lineTimerActive(line); }
+    int liveWorkers() const { return m_lines.LiveWorkers(); }
+    bool lineTimerActive(int line) const { return m_lines.LineTimerActive(line); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -118,6 +120,8 @@ private:
     // It is not a widget, so the key filter never looks at those calls,
     // whose events Qt's queue carries between threads.
     QObject m_callContext;
+    // This window's own hand-overs (row calls, the version file's box).
+    WindowThread m_window;
     Services m_services;
     Prompter& m_prompter;
     RecordPrompter m_recordPrompter;
@@ -139,6 +143,6 @@ private:
     QByteArray m_recordDbUrl;
     RecordDbPanel m_recordDb;
     StationLog m_log;
+    StationResults m_results;
     LineController m_lines;
-    std::atomic<bool> m_closing{false};
 };

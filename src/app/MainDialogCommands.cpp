@@ -39,7 +39,7 @@ void MainDialog::OnVersionDirectory()
     m_versionField->setText(chosen);
     StationConfig::WriteVersionPath(chosen);
     m_versionReader->chooseDirectory(chosen);
-    m_lines.engine()->ReloadSettings();
+    m_lines.Engine()->ReloadSettings();
 }
 
 void MainDialog::OnPortConfig()
@@ -48,10 +48,10 @@ void MainDialog::OnPortConfig()
         return;
     std::array<int32_t, PortConfigDialog::kMaxPorts> ports{};
     int32_t count = PortConfigDialog::kMaxPorts;
-    m_lines.engine()->EnumeratePorts(ports.data(), &count);
+    m_lines.Engine()->EnumeratePorts(ports.data(), &count);
     std::array<LinePort, kLines> current;
     for (int line = 0; line < kLines; ++line)
-        current[size_t(line)] = m_lines.lineState(line).port;
+        current[size_t(line)] = m_lines.LineStateOf(line).port;
 
     PortConfigDialog dialog(ports, count, current, this);
     if (dialog.exec() == QDialog::Accepted) {
@@ -62,7 +62,7 @@ void MainDialog::OnPortConfig()
 
     std::array<int, kLines> numbers{};
     for (int line = 0; line < kLines; ++line)
-        numbers[size_t(line)] = m_lines.lineState(line).port.number;
+        numbers[size_t(line)] = m_lines.LineStateOf(line).port.number;
     StationConfig::WritePorts(numbers);
     RefreshPorts(1);
 }

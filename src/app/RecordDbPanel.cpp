@@ -2,14 +2,14 @@
 
 #include "platform/Prompter.h"
 #include "platform/StationPaths.h"
-#include "records/RecordDbLink.h"
+#include "recorddb/RecordDbLink.h"
 #include "settings/LanguageText.h"
 
 #include <QObject>
 
 RecordDbPanel::RecordDbPanel(Prompter& prompter, QObject* context)
     : m_prompter(prompter)
-    , m_context(context)
+    , m_window(context)
 {
 }
 
@@ -43,7 +43,7 @@ RecordDbLink* RecordDbPanel::Start(const QByteArray& url, const QString& station
         // Shown after the handler that found the problem has returned: a
         // line result must not wait for the operator.
         const QString text = LanguageText::instance().Lookup(keyOf(problem)) + QStringLiteral("\n\n") + detail;
-        QMetaObject::invokeMethod(m_context, [this, text] { m_prompter.warn(text); }, Qt::QueuedConnection);
+        m_window.post([this, text] { m_prompter.warn(text); });
     };
     m_link = std::make_unique<RecordDbLink>(url, RecordDbLink::defaultOutboxPath(StationPaths::dataDir()), station,
                                             versionLabel, notify, RecordUploader::Options{}, log);
@@ -74,4 +74,6 @@ void RecordDbPanel::ShowStatus()
 void RecordDbPanel::Stop()
 {
     m_link.reset();
+    // Boxes not yet shown are dropped with the window.
+    m_window.detach();
 }

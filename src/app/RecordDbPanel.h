@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WindowThread.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -32,6 +34,6 @@ public:
 
 private:
     Prompter& m_prompter;
-    QObject* m_context;
+    WindowThread m_window;
     std::unique_ptr<RecordDbLink> m_link;
 };

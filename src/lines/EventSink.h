@@ -1,13 +1,13 @@
 #pragma once
 
 #include "FlashEngine.h"
+#include "platform/WindowThread.h"
 
 #include <functional>
 #include <memory>
 
 class LineEventHandler;
 class QObject;
-class QThread;
 
 // The callback object handed to the engine. Its 20 slots keep the places
 // and argument counts that engines call by position; only OnEvent does work.
@@ -54,11 +54,6 @@ public:
     int waiting() const;
 
 private:
-    struct Relay;
-    void deliver(std::function<void()> call);
-
     LineEventHandler* m_handler;
-    QObject* m_context;
-    QThread* m_windowThread;
-    std::shared_ptr<Relay> m_relay;
+    WindowThread m_window;
 };

@@ -1,23 +1,19 @@
 #include "lines/LineController.h"
 
 #include "FlashEngine.h"
+#include "lines/LineResultSink.h"
 #include "lines/LineRows.h"
 #include "lines/LineVerifier.h"
 #include "lines/StationLog.h"
 #include "lines/VersionStem.h"
-#include "lines/WindowThreadCall.h"
 #include "platform/Clock.h"
 #include "platform/Prompter.h"
 #include "platform/StationPaths.h"
 #include "platform/TextCodec.h"
-#include "records/PassCounters.h"
-#include "records/RecordLine.h"
-#include "records/RecordDbLink.h"
-#include "records/RecordStore.h"
 #include "settings/LanguageText.h"
 #include "settings/VersionFileReader.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
 
 #include <climits>
 
@@ -33,7 +29,7 @@ LineController::LineController(LineRows& rows, Prompter& prompter, const Clock& 
     : m_rows(rows)
     , m_prompter(prompter)
     , m_clock(clock)
-    , m_context(context)
+    , m_window(context)
 {
     for (int line = 0; line < kLines; ++line) {
         auto timer = std::make_unique<QTimer>();
@@ -55,10 +51,31 @@ LineController::~LineController()
 
 void LineController::Shutdown()
 {
-    // Workers may wait on the window thread; let them finish.
-    while (m_liveWorkers.load() > 0)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    // Workers may wait on the window thread: it runs their calls while it
+    // waits, woken by each worker's end.
+    QEventLoop loop;
+    m_shutdownLoop = &loop;
+    for (;;) {
+        {
+            // Taken after the last worker's wake-up has been posted.
+            const std::lock_guard lock(m_workersLock);
+            if (m_liveWorkers.load() == 0)
+                break;
+        }
+        loop.exec();
+    }
+    m_shutdownLoop = nullptr;
     m_engine.Release();
+}
+
+void LineController::WorkerEnded()
+{
+    const std::lock_guard lock(m_workersLock);
+    --m_liveWorkers;
+    m_window.post([this] {
+        if (m_shutdownLoop)
+            m_shutdownLoop->quit();
+    });
 }
 
 void LineController::SetVersionReader(VersionFileReader* reader, bool skipVerification,
@@ -99,11 +116,11 @@ void LineController::ResetLines()
         CancelAutoStart(line);
         m_lastStatus[size_t(line)] = kNoStatus;
         m_rows.SetLineProgress(0, line);
-        m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
+        m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_DISABLED));
         m_rows.SetLineItem(LINE_ITEM_INFO, line, QString());
         m_rows.SetLineItem(LINE_ITEM_VERSION, line, QString());
         m_rows.SetLineItem(LINE_ITEM_IMEI, line, QString());
-        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_OPEN));
     }
 }
 
@@ -151,8 +168,8 @@ void LineController::Start(int line, bool automatic)
         m_prompter.warn(Text("IDC_EXE_INFO_VERSIONPATHNULL"));
         return;
     }
-    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
-    m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("2"));
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_DISABLED));
+    m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_RUNNING));
     state.running = 1;
     state.elapsedSeconds = 0;
     state.lastMessage.clear();
@@ -165,7 +182,10 @@ void LineController::Start(int line, bool automatic)
 
     ++m_liveWorkers;
     const LineJob job{state.port.number, line};
-    if (LineWorker::Start(job, [this](const LineJob& j) { RunLine(j); --m_liveWorkers; }))
+    if (LineWorker::Start(job, [this](const LineJob& j) {
+            RunLine(j);
+            WorkerEnded();
+        }))
         return;
     Log(line, QStringLiteral("not started: no thread"));
     // Left running, the line could never end and the tool never close again:
@@ -173,8 +193,8 @@ void LineController::Start(int line, bool automatic)
     --m_liveWorkers;
     m_timers[size_t(line)]->stop();
     state.running = 0;
-    m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("1"));
-    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("1"));
+    m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_READY));
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_ENABLED));
     Prompter::Message box;
     box.caption = StationPaths::applicationName();
     box.text = QStringLiteral("Thread begin error!");
@@ -196,7 +216,7 @@ void LineController::StartAllLines()
 
 void LineController::SetItemFromWorker(int kind, int line, const QString& text)
 {
-    RunOnWindowThread(m_context, [this, kind, line, text] { m_rows.SetLineItem(kind, line, text); });
+    m_window.call([this, kind, line, text] { m_rows.SetLineItem(kind, line, text); });
 }
 
 // The body of a line's worker thread.
@@ -229,8 +249,8 @@ void LineController::RunLine(const LineJob& job)
             reason += QStringLiteral(": ") + holder;
             SetItemFromWorker(LINE_ITEM_INFO_TIP, line, reason);
         }
-        SetItemFromWorker(LINE_ITEM_BADGE, line, QStringLiteral("4"));
-        RunOnWindowThread(m_context, [this, line, reason] {
+        SetItemFromWorker(LINE_ITEM_BADGE, line, BadgeText(BADGE_FAIL));
+        m_window.call([this, line, reason] {
             Log(line, QStringLiteral("refused: ") + reason);
             StopLine(line);
         });
@@ -263,10 +283,10 @@ void LineController::ShowNoPort(int line)
 {
     CancelAutoStart(line);
     m_rows.SetLineItem(LINE_ITEM_INFO, line, QString());
-    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_DISABLED));
     m_rows.SetLineItem(LINE_ITEM_VERSION, line, QString());
     m_rows.SetLineItem(LINE_ITEM_IMEI, line, QString());
-    m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+    m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_OPEN));
     m_rows.SetLineItem(LINE_ITEM_ELAPSED, line, QStringLiteral("0:00"));
     m_rows.SetLineProgress(0, line);
 }
@@ -301,10 +321,10 @@ void LineController::ScanLine(int line, int offer)
             }
             m_rows.SetLineItem(LINE_ITEM_IMEI, line, TextCodec::decode(state.device.imei));
             m_rows.SetLineItem(LINE_ITEM_VERSION, line, TextCodec::decode(state.device.displayVersion));
-            m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("1"));
+            m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_ENABLED));
             m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_CLICKSTARTBTN"));
             m_rows.SetLineItem(LINE_ITEM_INFO_TIP, line, QString());
-            m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("1"));
+            m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_READY));
             state.enabled = 1;
             state.devicePresent = 1;
             Log(line, QStringLiteral("ready: %1, %2")
@@ -320,17 +340,17 @@ void LineController::ScanLine(int line, int offer)
     CancelAutoStart(line);
     m_rows.SetLineItem(LINE_ITEM_IMEI, line, QString());
     m_rows.SetLineItem(LINE_ITEM_VERSION, line, QString());
-    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, QStringLiteral("0"));
+    m_rows.SetLineItem(LINE_ITEM_BUTTON, line, ButtonText(BUTTON_DISABLED));
     if (status == -1) {
         m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_NODEVICE"));
-        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_OPEN));
         m_rows.SetLineItem(LINE_ITEM_ELAPSED, line, QStringLiteral("0:00"));
         m_rows.SetLineProgress(0, line);
         state.devicePresent = 0;
     } else {
         // ARM mode: the clock and the bar keep what they showed.
         m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_PHONEINARMMODE"));
-        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("0"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_OPEN));
     }
     state.enabled = 0;
 }
@@ -431,41 +451,34 @@ void LineController::OnLineResult(const int32_t* code, int line)
     m_rows.SetLineItem(LINE_ITEM_INFO_TIP, line, m_lines[size_t(line)].lastMessage);
     if (passed) {
         m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_DOWNLOADSUCC"));
-        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("3"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_PASS));
         m_rows.SetLineItem(LINE_ITEM_VERSION, line, TextCodec::decode(m_reader->displayVersion()));
     } else {
         m_rows.SetLineItem(LINE_ITEM_INFO, line, Text("IDC_EXE_INFO_DOWNLOADFAIL"));
-        m_rows.SetLineItem(LINE_ITEM_BADGE, line, QStringLiteral("4"));
+        m_rows.SetLineItem(LINE_ITEM_BADGE, line, BadgeText(BADGE_FAIL));
     }
     Log(line, QStringLiteral("result: %1, engine code %2, %3")
                   .arg(passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"), QString::number(*code),
                        FormatElapsed(m_lines[size_t(line)].elapsedSeconds)));
-    if (m_counters) {
-        m_counters->UpdateCounters(passed, false, m_rows.ClockText());
-        m_rows.ShowCounters();
-    }
-    LogLineResult(line, passed, *code);
+    ReportResult(line, passed, *code);
 }
 
-void LineController::LogLineResult(int line, bool passed, int engineCode)
+void LineController::ReportResult(int line, bool passed, int engineCode)
 {
-    if (!m_records)
+    if (!m_results)
         return;
     const LineState& state = m_lines[size_t(line)];
-    const DeviceInfo& device = state.device;
-    const QDateTime now = m_clock.now();
-    LineRecord record;
-    record.passed = passed;
-    record.imei = device.imei;
-    record.versionStem = VersionStem(device.displayVersion);
-    record.deviceVersion = device.displayVersion;
-    record.packageVersion = m_reader->displayVersion();
-    record.date = FormatRecordDate(now);
-    // The log is the station's own copy and comes first; the database gets
-    // what the log took.
-    if (m_records->AppendRecord(record) && m_recordDb)
-        m_recordDb->addLineResult(record, {line, state.port.number, engineCode, state.lastMessage,
-                                           state.elapsedSeconds, now});
+    LineResult result;
+    result.line = line;
+    result.passed = passed;
+    result.engineCode = engineCode;
+    result.port = state.port.number;
+    result.device = state.device;
+    result.packageVersion = m_reader->displayVersion();
+    result.lastMessage = state.lastMessage;
+    result.elapsedSeconds = state.elapsedSeconds;
+    result.finishedAt = m_clock.now();
+    m_results->LineFinished(result);
 }
 
 void LineController::LogStatus(int line, int status)

@@ -4,6 +4,7 @@
 #include "lines/LineEventHandler.h"
 #include "lines/LineState.h"
 #include "lines/LineWorker.h"
+#include "platform/WindowThread.h"
 
 #include <QDateTime>
 #include <QList>
@@ -18,12 +19,11 @@
 #include <mutex>
 
 class Clock;
+class QEventLoop;
+class LineResultSink;
 class LineRows;
 class LineVerifier;
-class PassCounters;
 class Prompter;
-class RecordDbLink;
-class RecordStore;
 class StationLog;
 class VersionFileReader;
 
@@ -32,7 +32,7 @@ class VersionFileReader;
 // their counting and recording. Rows change only through LineRows.
 //
 // Lives on the window thread; workers reach it only through the window
-// context's queue (RunOnWindowThread), so every LineRows call comes on the
+// context's queue (WindowThread::call), so every LineRows call comes on the
 // window thread.
 class LineController final : public LineEventHandler
 {
@@ -47,10 +47,8 @@ public:
     LineController& operator=(const LineController&) = delete;
 
     // The pieces that come up later in the window's set-up sequence.
-    void SetCounters(PassCounters* counters) { m_counters = counters; }
-    void SetRecords(RecordStore* records) { m_records = records; }
-    // The record database, when the station sends its records to one.
-    void SetRecordDb(RecordDbLink* recordDb) { m_recordDb = recordDb; }
+    // Where finished downloads are reported (counters, records).
+    void SetResultSink(LineResultSink* results) { m_results = results; }
     // The reader and the verification rule that the workers use.
     void SetVersionReader(VersionFileReader* reader, bool skipVerification, std::chrono::milliseconds versionWait);
     // "DupImeiCheck": the verification refuses a device whose IMEI is that
@@ -65,8 +63,8 @@ public:
     // The daily log that every line's messages, starts and results go to.
     void SetLog(StationLog* log) { m_log = log; }
 
-    EngineBinding& binding() { return m_engine; }
-    FlashEngine* engine() const { return m_engine.engine(); }
+    EngineBinding& Binding() { return m_engine; }
+    FlashEngine* Engine() const { return m_engine.engine(); }
 
     // Every line idle, unbound and shown empty.
     void ResetLines();
@@ -85,7 +83,7 @@ public:
     // The timer of a line's automatic start: starts it when its device has
     // been ready for the delay by the clock, else waits on.
     void OnAutoStartTimer(int line);
-    bool autoStartPending(int line) const { return m_readySince[size_t(line)].isValid(); }
+    bool AutoStartPending(int line) const { return m_readySince[size_t(line)].isValid(); }
 
     // Engine messages, on the window thread.
     void OnLineDevice(const int32_t* offer, int line) override;
@@ -93,9 +91,9 @@ public:
     void OnLineResult(const int32_t* code, int line) override;
     void OnLineMessage(const char* text, int line) override;
 
-    const LineState& lineState(int line) const { return m_lines[size_t(line)]; }
-    bool lineTimerActive(int line) const { return m_timers[size_t(line)]->isActive(); }
-    int liveWorkers() const { return m_liveWorkers.load(); }
+    const LineState& LineStateOf(int line) const { return m_lines[size_t(line)]; }
+    bool LineTimerActive(int line) const { return m_timers[size_t(line)]->isActive(); }
+    int LiveWorkers() const { return m_liveWorkers.load(); }
 
     // Waits for the live workers, then releases the engine. The version
     // reader must still exist: a worker may be waiting on it.
@@ -109,6 +107,8 @@ private:
     void ArmAutoStart(int line);
     void CancelAutoStart(int line);
     void RunLine(const LineJob& job);
+    // The end of a worker, on its thread: counted, and Shutdown woken.
+    void WorkerEnded();
     // "n. PORT" of a line before this one whose present device has imei;
     // empty when there is none. Any thread.
     QString EarlierLineWithImei(int line, const QByteArray& imei) const;
@@ -119,7 +119,7 @@ private:
     void UpdateLineClock(int line);
     void ShowNoPort(int line);
     void ScanLine(int line, int offer);
-    void LogLineResult(int line, bool passed, int engineCode);
+    void ReportResult(int line, bool passed, int engineCode);
     // SetLineItem from any thread: a worker's call runs on the window thread.
     void SetItemFromWorker(int kind, int line, const QString& text);
     static QString Text(const char* key);
@@ -127,7 +127,7 @@ private:
     LineRows& m_rows;
     Prompter& m_prompter;
     const Clock& m_clock;
-    QObject* m_context;
+    WindowThread m_window;
     std::array<LineState, kLines> m_lines;
     std::array<std::unique_ptr<QTimer>, kLines> m_timers;
     std::array<std::unique_ptr<QTimer>, kLines> m_autoTimers;
@@ -144,8 +144,9 @@ private:
     EngineBinding m_engine;
     VersionFileReader* m_reader = nullptr;
     std::unique_ptr<LineVerifier> m_verifier;
-    PassCounters* m_counters = nullptr;
-    RecordStore* m_records = nullptr;
-    RecordDbLink* m_recordDb = nullptr;
+    LineResultSink* m_results = nullptr;
+    // Changed under m_workersLock by workers as they end (read anywhere).
     std::atomic<int> m_liveWorkers{0};
+    std::mutex m_workersLock;
+    QEventLoop* m_shutdownLoop = nullptr; // window thread only
 };

@@ -40,4 +40,18 @@ enum LineItem {
     LINE_ITEM_INFO_TIP = 9,
 };
 
+// The badge of a row; LINE_ITEM_BADGE carries it as its number's text.
 enum BadgeValue { BADGE_OPEN = 0, BADGE_READY = 1, BADGE_RUNNING = 2, BADGE_PASS = 3, BADGE_FAIL = 4 };
+// The start button of a row; LINE_ITEM_BUTTON carries it as "0" or "1".
+enum ButtonState { BUTTON_DISABLED = 0, BUTTON_ENABLED = 1 };
+
+// The texts the row calls carry for them.
+inline QString BadgeText(BadgeValue badge)
+{
+    return QString::number(int(badge));
+}
+
+inline QString ButtonText(ButtonState state)
+{
+    return QString::number(int(state));
+}

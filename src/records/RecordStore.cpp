@@ -320,7 +320,7 @@ void RecordStore::forget()
     m_scratchStamp.reset();
 }
 
-QString RecordStore::proposedExportName() const
+QString RecordStore::ProposedExportName() const
 {
     return (m_stationId.isEmpty() ? QStringLiteral("Default") : m_stationId)
         + QStringLiteral(".csv");
@@ -331,7 +331,7 @@ bool RecordStore::ExportRecords()
     if (!QFileInfo::exists(m_workingCopyPath) && !LocateRecordFile())
         return false;
 
-    const QString target = m_prompts.AskForExportFile(proposedExportName());
+    const QString target = m_prompts.AskForExportFile(ProposedExportName());
     if (target.isEmpty())
         return false;
 

@@ -48,10 +48,10 @@ public:
     // Writes the whole plain log to a file that the operator names.
     bool ExportRecords();
 
-    QString proposedExportName() const;
-    const QString& recordFilePath() const { return m_recordFilePath; }
-    const QString& workingCopyPath() const { return m_workingCopyPath; }
-    const QString& scratchPath() const { return m_scratchPath; }
+    QString ProposedExportName() const;
+    const QString& RecordFilePath() const { return m_recordFilePath; }
+    const QString& WorkingCopyPath() const { return m_workingCopyPath; }
+    const QString& ScratchPath() const { return m_scratchPath; }
 
     // Removes temporary files that a killed writer left beside the log.
     // Only the station's one running instance may call it: another
@@ -67,7 +67,7 @@ public:
         qint64 end = -1;
         QByteArray line;
     };
-    const Appended& lastAppended() const { return m_lastAppended; }
+    const Appended& LastAppended() const { return m_lastAppended; }
     // The plain log from offset on, decrypted from the working copy, and
     // the log's whole size; false when there is no working copy or an
     // operation is under way.
@@ -76,7 +76,7 @@ public:
     qint64 LogSize() const;
 
     // Off: every record takes the full decrypt and encrypt.
-    void setFastAppend(bool enabled) { m_fastAppend = enabled; }
+    void SetFastAppend(bool enabled) { m_fastAppend = enabled; }
 
 private:
     bool isAsLastLeft() const;

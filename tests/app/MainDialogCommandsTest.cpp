@@ -259,7 +259,7 @@ TEST_F(MainDialogCommands, AutoStartWaitsWhileADialogIsOpen)
         [&](PortConfigDialog&) {
             plug(3);
             m_engine.deviceChanged(1);
-            ASSERT_TRUE(m_window->lines().autoStartPending(0));
+            ASSERT_TRUE(m_window->lines().AutoStartPending(0));
             m_window->lines().OnAutoStartTimer(0);
             startedWhileOpen = m_window->lineState(0).running;
             EXPECT_EQ(badge(0), QStringLiteral("READY"));

@@ -3,10 +3,10 @@
 // a link that fails told once while the lines keep recording.
 #include "WindowFixture.h"
 
-#include "records/PgConnection.h"
-#include "records/RecordDbSchema.h"
-#include "records/RecordDbTestSupport.h"
-#include "records/RecordOutbox.h"
+#include "recorddb/PgConnection.h"
+#include "recorddb/RecordDbSchema.h"
+#include "recorddb/RecordDbTestSupport.h"
+#include "recorddb/RecordOutbox.h"
 #include "settings/VersionFileReader.h"
 
 #include <QMenu>

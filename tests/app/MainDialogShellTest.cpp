@@ -70,14 +70,14 @@ TEST_F(MainDialogShell, MissingLanguageFileLeavesCaptionsEmpty)
 TEST_F(MainDialogShell, SetLineItemFollowsItsKinds)
 {
     ASSERT_TRUE(open());
-    m_window->SetLineItem(LINE_ITEM_BUTTON, 0, QStringLiteral("1"));
+    m_window->SetLineItem(LINE_ITEM_BUTTON, 0, ButtonText(BUTTON_ENABLED));
     EXPECT_TRUE(button(ids(0).button)->isEnabled());
     for (const char* off : {"0", "", "11", "1 "}) {
-        m_window->SetLineItem(LINE_ITEM_BUTTON, 0, QStringLiteral("1"));
+        m_window->SetLineItem(LINE_ITEM_BUTTON, 0, ButtonText(BUTTON_ENABLED));
         m_window->SetLineItem(LINE_ITEM_BUTTON, 0, QString::fromLatin1(off));
         EXPECT_FALSE(button(ids(0).button)->isEnabled()) << off;
     }
-    m_window->SetLineItem(LINE_ITEM_BADGE, 3, QStringLiteral("4"));
+    m_window->SetLineItem(LINE_ITEM_BADGE, 3, BadgeText(BADGE_FAIL));
     EXPECT_EQ(label(1080)->accessibleName(), QStringLiteral("FAIL"));
     EXPECT_FALSE(label(1080)->pixmap().isNull());
     EXPECT_EQ(label(1079)->accessibleName(), QStringLiteral("OPEN"));

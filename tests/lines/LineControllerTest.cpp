@@ -1,5 +1,7 @@
 #include "lines/LineController.h"
 
+#include "app/StationResults.h"
+
 #include "RecordingRows.h"
 #include "lines/LineWorker.h"
 #include "lines/StationLog.h"
@@ -97,13 +99,15 @@ protected:
                                                   m_data.path(), QString(), false);
         m_records->SeedWorkingCopy();
         m_lines = std::make_unique<LineController>(m_rows, m_prompter, m_clock, &m_context);
-        m_lines->SetCounters(m_counters.get());
-        m_lines->SetRecords(m_records.get());
+        m_results = std::make_unique<StationResults>(m_rows);
+        m_results->SetCounters(m_counters.get());
+        m_results->SetRecords(m_records.get());
+        m_lines->SetResultSink(m_results.get());
         m_lines->SetVersionReader(m_reader.get(), m_skipVerification, m_versionWait);
         m_lines->SetDuplicateImeiCheck(m_dupImeiCheck);
         m_lines->SetAutoStart(m_autoStart, std::chrono::milliseconds(1500));
         m_lines->SetLog(m_log.get());
-        ASSERT_TRUE(m_lines->binding().Adopt(&m_engine, m_lines.get(), &m_context));
+        ASSERT_TRUE(m_lines->Binding().Adopt(&m_engine, m_lines.get(), &m_context));
         m_lines->ResetLines();
         m_lines->BindPorts(ParsePorts(ports));
         m_lines->RefreshPorts(1);
@@ -144,7 +148,7 @@ protected:
 
     void waitLineIdle(int line)
     {
-        ASSERT_TRUE(waitFor([&] { return !m_lines->lineState(line).running && m_lines->liveWorkers() == 0; }));
+        ASSERT_TRUE(waitFor([&] { return !m_lines->LineStateOf(line).running && m_lines->LiveWorkers() == 0; }));
     }
 
     // The daily log in the data dir, written by its own thread.
@@ -194,6 +198,7 @@ protected:
     std::unique_ptr<VersionFileReader> m_reader;
     std::unique_ptr<PassCounters> m_counters;
     std::unique_ptr<RecordStore> m_records;
+    std::unique_ptr<StationResults> m_results; // the application's handling of results
     std::unique_ptr<LineController> m_lines;
     std::unique_ptr<StationLog> m_log;
     std::chrono::milliseconds m_versionWait{5000};
@@ -217,13 +222,13 @@ TEST_F(LineControllerTest, ReadyDeviceIsOfferedAndAPassIsShownCountedAndRecorded
     m_lines->StartLine(0);
     EXPECT_EQ(m_rows.badge(0), BADGE_RUNNING);
     EXPECT_FALSE(m_rows.buttonEnabled(0));
-    EXPECT_TRUE(m_lines->lineTimerActive(0));
+    EXPECT_TRUE(m_lines->LineTimerActive(0));
     waitLineIdle(0);
     EXPECT_EQ(m_rows.badge(0), BADGE_PASS);
     EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_DOWNLOADSUCC"));
     EXPECT_EQ(m_rows.item(LINE_ITEM_VERSION, 0), QStringLiteral("ABC_DE_V2.3"));
     EXPECT_EQ(m_rows.progress(0), 100);
-    EXPECT_FALSE(m_lines->lineTimerActive(0));
+    EXPECT_FALSE(m_lines->LineTimerActive(0));
     EXPECT_EQ(counts(), QStringLiteral("1/1 1/1"));
     EXPECT_EQ(m_rows.countersShown(), 1);
     EXPECT_TRUE(m_data.read(QStringLiteral("rqvtcsv123.txt")).endsWith(", Y\r\n"));
@@ -309,7 +314,7 @@ TEST_F(LineControllerTest, ARunningLineIsNotStartedAgain)
     m_lines->StartLine(0);
     ASSERT_TRUE(waitFor([&] { return m_engine.downloads() == 1; }));
     m_lines->StartLine(0);
-    EXPECT_EQ(m_lines->liveWorkers(), 1);
+    EXPECT_EQ(m_lines->LiveWorkers(), 1);
     gate.open();
     waitLineIdle(0);
     EXPECT_EQ(m_engine.downloads(), 1);
@@ -323,7 +328,7 @@ TEST_F(LineControllerTest, LineIsOfferedAgainOnlyAfterItsDeviceWasGone)
     waitLineIdle(0);
     m_engine.deviceChanged(1);
     EXPECT_EQ(m_rows.badge(0), BADGE_PASS);
-    EXPECT_FALSE(m_lines->lineState(0).enabled);
+    EXPECT_FALSE(m_lines->LineStateOf(0).enabled);
     m_engine.removeDevice(3);
     m_engine.deviceChanged(1);
     EXPECT_EQ(m_rows.badge(0), BADGE_OPEN);
@@ -343,7 +348,7 @@ TEST_F(LineControllerTest, OfferZeroOnlyClearsEnabled)
     m_engine.deviceChanged(0);
     EXPECT_EQ(m_rows.badge(0), BADGE_OPEN);
     EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_NODEVICE"));
-    EXPECT_FALSE(m_lines->lineState(0).enabled);
+    EXPECT_FALSE(m_lines->LineStateOf(0).enabled);
 }
 
 TEST_F(LineControllerTest, ArmModeKeepsClockAndBar)
@@ -362,7 +367,7 @@ TEST_F(LineControllerTest, ArmModeKeepsClockAndBar)
     EXPECT_EQ(m_rows.item(LINE_ITEM_ELAPSED, 0), QStringLiteral("0:42"));
     EXPECT_EQ(m_rows.progress(0), 40);
     EXPECT_EQ(m_rows.item(LINE_ITEM_IMEI, 0), QString());
-    EXPECT_TRUE(m_lines->lineState(0).devicePresent);
+    EXPECT_TRUE(m_lines->LineStateOf(0).devicePresent);
 }
 
 TEST_F(LineControllerTest, UnboundLinesAreShownEmptyAndKeepTheirFlags)
@@ -383,7 +388,7 @@ TEST_F(LineControllerTest, DeviceTextAfterTwoCommasIsTheImei)
     start("3", QString());
     EXPECT_EQ(m_rows.item(LINE_ITEM_IMEI, 0), QStringLiteral("C,D"));
     EXPECT_EQ(m_rows.item(LINE_ITEM_VERSION, 0), QStringLiteral("A"));
-    EXPECT_EQ(m_lines->lineState(0).device.internalVersion, QByteArray("B"));
+    EXPECT_EQ(m_lines->LineStateOf(0).device.internalVersion, QByteArray("B"));
 }
 
 TEST_F(LineControllerTest, ElapsedTimeFormat)
@@ -422,7 +427,7 @@ TEST_F(LineControllerTest, ProgressAndMessagesReachTheRowAndTheLastMessageIsKept
     waitLineIdle(0);
     EXPECT_EQ(m_rows.progress(0), 0);
     EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_DOWNLOADFAIL"));
-    EXPECT_EQ(m_lines->lineState(0).lastMessage, QStringLiteral("Checksum mismatch"));
+    EXPECT_EQ(m_lines->LineStateOf(0).lastMessage, QStringLiteral("Checksum mismatch"));
 }
 
 TEST_F(LineControllerTest, FailureReasonStaysAsTooltipUntilTheLineIsOfferedAgain)
@@ -470,10 +475,10 @@ TEST_F(LineControllerTest, FailedThreadStartGivesTheLineBack)
     m_lines->StartLine(0);
     EXPECT_EQ(m_prompter.messageTexts(), QStringList{QStringLiteral("Thread begin error!")});
     EXPECT_FALSE(m_lines->AnyLineBusy());
-    EXPECT_FALSE(m_lines->lineTimerActive(0));
+    EXPECT_FALSE(m_lines->LineTimerActive(0));
     EXPECT_EQ(m_rows.badge(0), BADGE_READY);
     EXPECT_TRUE(m_rows.buttonEnabled(0));
-    EXPECT_EQ(m_lines->liveWorkers(), 0);
+    EXPECT_EQ(m_lines->LiveWorkers(), 0);
 }
 
 TEST_F(LineControllerTest, VerificationFailureIsNeitherCountedNorRecorded)
@@ -488,8 +493,8 @@ TEST_F(LineControllerTest, VerificationFailureIsNeitherCountedNorRecorded)
     EXPECT_EQ(m_rows.badge(0), BADGE_FAIL);
     EXPECT_EQ(m_rows.info(0), text("IDC_EXE_INFO_MATCHVERSIONERROR"));
     EXPECT_EQ(m_rows.info(1), text("IDC_EXE_INFO_IMEIERROR"));
-    EXPECT_FALSE(m_lines->lineTimerActive(0));
-    EXPECT_FALSE(m_lines->lineState(0).enabled);
+    EXPECT_FALSE(m_lines->LineTimerActive(0));
+    EXPECT_FALSE(m_lines->LineStateOf(0).enabled);
     EXPECT_EQ(m_engine.downloads(), 0);
     EXPECT_EQ(counts(), QStringLiteral("0/0 0/0"));
     EXPECT_EQ(m_rows.countersShown(), 0);
@@ -516,7 +521,7 @@ TEST_F(LineControllerTest, AutoStartStartsAPluggedUnitOnceAfterTheDelay)
     m_autoStart = true;
     passDownloads();
     startReady();
-    EXPECT_TRUE(m_lines->autoStartPending(0));
+    EXPECT_TRUE(m_lines->AutoStartPending(0));
     advanceClock(1000);
     m_lines->OnAutoStartTimer(0);
     EXPECT_EQ(m_engine.downloads(), 0);
@@ -530,7 +535,7 @@ TEST_F(LineControllerTest, AutoStartStartsAPluggedUnitOnceAfterTheDelay)
 
     // The finished unit stays in its socket: it is neither offered nor started again.
     m_engine.deviceChanged(1);
-    EXPECT_FALSE(m_lines->autoStartPending(0));
+    EXPECT_FALSE(m_lines->AutoStartPending(0));
     advanceClock(60000);
     m_lines->OnAutoStartTimer(0);
     EXPECT_EQ(m_engine.downloads(), 1);
@@ -541,7 +546,7 @@ TEST_F(LineControllerTest, AutoStartStartsAPluggedUnitOnceAfterTheDelay)
     m_engine.deviceChanged(1);
     plug(3);
     m_engine.deviceChanged(1);
-    EXPECT_TRUE(m_lines->autoStartPending(0));
+    EXPECT_TRUE(m_lines->AutoStartPending(0));
     advanceClock(1500);
     m_lines->OnAutoStartTimer(0);
     waitLineIdle(0);
@@ -557,24 +562,24 @@ TEST_F(LineControllerTest, AutoStartWaitsForAUnitThatFlapsDuringTheDelay)
     // Contacts bounce while the unit is pushed in: gone, back.
     m_engine.removeDevice(3);
     m_engine.deviceChanged(1);
-    EXPECT_FALSE(m_lines->autoStartPending(0));
+    EXPECT_FALSE(m_lines->AutoStartPending(0));
     plug(3);
     m_engine.deviceChanged(1);
     advanceClock(600); // 1.6 s since the first offer, 0.6 s since the last
     m_lines->OnAutoStartTimer(0);
     EXPECT_EQ(m_engine.downloads(), 0);
-    EXPECT_TRUE(m_lines->autoStartPending(0));
+    EXPECT_TRUE(m_lines->AutoStartPending(0));
 
     // Not ready for a moment: the offer is used up until the unit leaves.
     m_engine.setDevice(3, 2);
     m_engine.deviceChanged(1);
     plug(3);
     m_engine.deviceChanged(1);
-    EXPECT_FALSE(m_lines->autoStartPending(0));
+    EXPECT_FALSE(m_lines->AutoStartPending(0));
     advanceClock(5000);
     m_lines->OnAutoStartTimer(0);
     EXPECT_EQ(m_engine.downloads(), 0);
-    EXPECT_EQ(m_lines->liveWorkers(), 0);
+    EXPECT_EQ(m_lines->LiveWorkers(), 0);
 }
 
 TEST_F(LineControllerTest, AutoStartAsksThePortAgainAndWaitsWhileHeld)
@@ -603,7 +608,7 @@ TEST_F(LineControllerTest, AutoStartAsksThePortAgainAndWaitsWhileHeld)
     plug(3);
     m_engine.deviceChanged(1);
     EXPECT_EQ(m_rows.badge(0), BADGE_READY);
-    EXPECT_FALSE(m_lines->autoStartPending(0));
+    EXPECT_FALSE(m_lines->AutoStartPending(0));
 }
 
 TEST_F(LineControllerTest, SecondUnitWithTheSameImeiIsRefusedAndNeitherCountedNorRecorded)

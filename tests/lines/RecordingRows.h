@@ -33,7 +33,7 @@ public:
     QString item(int kind, int line) const { return m_items[size_t(line)][size_t(kind)]; }
     QString info(int line) const { return item(LINE_ITEM_INFO, line); }
     int badge(int line) const { return item(LINE_ITEM_BADGE, line).toInt(); }
-    bool buttonEnabled(int line) const { return item(LINE_ITEM_BUTTON, line) == QStringLiteral("1"); }
+    bool buttonEnabled(int line) const { return item(LINE_ITEM_BUTTON, line) == ButtonText(BUTTON_ENABLED); }
     int progress(int line) const { return m_progress[size_t(line)]; }
     int countersShown() const { return m_countersShown; }
     int offWindowThread() const { return m_offWindowThread.load(); }

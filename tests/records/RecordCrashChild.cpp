@@ -36,7 +36,7 @@ int main(int argc, char** argv)
     RecordStore store(prompts, QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]),
                       QString(), false);
     store.SeedWorkingCopy();
-    store.setFastAppend(QByteArray(argv[4]) == "fast");
+    store.SetFastAppend(QByteArray(argv[4]) == "fast");
     for (int n = 0; n < 100000; ++n) {
         LineRecord r;
         r.passed = true;

@@ -42,7 +42,7 @@ protected:
 TEST_F(RecordExportTest, ProposesStationNameAndCancelWritesNothing)
 {
     auto store = makeStore();
-    EXPECT_EQ(store->proposedExportName(), "Default.csv");
+    EXPECT_EQ(store->ProposedExportName(), "Default.csv");
     m_prompter.expectSaveFile(QString());
     EXPECT_FALSE(store->ExportRecords());
     ASSERT_EQ(m_prompter.records().size(), 1);
@@ -53,7 +53,7 @@ TEST_F(RecordExportTest, ProposesStationNameAndCancelWritesNothing)
     EXPECT_FALSE(dialog.ownedByWindow);
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files).size(), 0);
 
-    EXPECT_EQ(makeStore(QStringLiteral("line-pc-3"))->proposedExportName(), "line-pc-3.csv");
+    EXPECT_EQ(makeStore(QStringLiteral("line-pc-3"))->ProposedExportName(), "line-pc-3.csv");
 }
 
 TEST_F(RecordExportTest, ExportEqualsDecryptedLogAndReplacesOldFile)
@@ -63,25 +63,25 @@ TEST_F(RecordExportTest, ExportEqualsDecryptedLogAndReplacesOldFile)
     ASSERT_TRUE(store->AppendRecord(makeRecord("356789012345672", false)));
     const QString target = m_dir.file("out.csv");
     writeRaw(target, QByteArray(5000, 'o'));
-    const QByteArray logBefore = readAll(store->workingCopyPath());
+    const QByteArray logBefore = readAll(store->WorkingCopyPath());
 
     m_prompter.expectSaveFile(target);
     m_prompter.expectMessage();
     ASSERT_TRUE(store->ExportRecords());
 
     const QByteArray exported = readAll(target);
-    EXPECT_EQ(exported, decrypted(store->workingCopyPath()));
+    EXPECT_EQ(exported, decrypted(store->WorkingCopyPath()));
     EXPECT_TRUE(exported.startsWith(kTitle));
     EXPECT_TRUE(exported.endsWith(
         FormatRecordLine(makeRecord("356789012345672", false), {}, QDateTime())));
-    EXPECT_EQ(readAll(store->workingCopyPath()), logBefore);
+    EXPECT_EQ(readAll(store->WorkingCopyPath()), logBefore);
     EXPECT_EQ(lastMessage().text, "CSV file save success!");
     EXPECT_EQ(lastMessage().icon, Prompter::Icon::Information);
     EXPECT_EQ(lastMessage().caption, StationPaths::applicationName());
 
     // Records after an export still land in place.
     ASSERT_TRUE(store->AppendRecord(makeRecord("356789012345673", true)));
-    EXPECT_EQ(decrypted(store->workingCopyPath()), readAll(store->scratchPath()));
+    EXPECT_EQ(decrypted(store->WorkingCopyPath()), readAll(store->ScratchPath()));
 }
 
 TEST_F(RecordExportTest, MessagesFollowChineseFlag)

@@ -57,8 +57,8 @@ protected:
 TEST_F(RecordStoreTest, ConstructionSeedsWorkingCopyAndAppendsAfterTitle)
 {
     auto store = makeStore();
-    EXPECT_EQ(store->workingCopyPath(), dataDir() + "rqvtcsv123.ds.dll");
-    EXPECT_EQ(store->scratchPath(), dataDir() + "rqvtcsv123.txt");
+    EXPECT_EQ(store->WorkingCopyPath(), dataDir() + "rqvtcsv123.ds.dll");
+    EXPECT_EQ(store->ScratchPath(), dataDir() + "rqvtcsv123.txt");
     EXPECT_EQ(workingPlain(), kTitle);
 
     ASSERT_TRUE(store->AppendRecord(makeRecord(1)));
@@ -66,7 +66,7 @@ TEST_F(RecordStoreTest, ConstructionSeedsWorkingCopyAndAppendsAfterTitle)
               kTitle + "356789012341001, ABC_, PASS, ABC_V1.0, 12/07/2026 09:35, Default, ABC_V1.1, "
                        "Y, Y, Y, Y, Y, Y, Y, Y, Y, Y, Y, Y\r\n");
     // The encrypted file is exactly as long as the plain one.
-    EXPECT_EQ(readAll(store->workingCopyPath()).size(), scratch().size());
+    EXPECT_EQ(readAll(store->WorkingCopyPath()).size(), scratch().size());
     EXPECT_TRUE(m_prompter.records().isEmpty());
 }
 
@@ -79,7 +79,7 @@ TEST_F(RecordStoreTest, ConstructionAsksNothingSeedingAsksForAMissingRecordFile)
     m_prompter.expectOpenFile(QString()); // the operator cancels
     EXPECT_FALSE(store.SeedWorkingCopy());
     EXPECT_EQ(m_prompter.records().size(), 2);
-    EXPECT_FALSE(QFile::exists(store.workingCopyPath()));
+    EXPECT_FALSE(QFile::exists(store.WorkingCopyPath()));
 }
 
 TEST_F(RecordStoreTest, ScratchHoldsWholeLogAfterEveryRecordAndIsPrivate)
@@ -93,7 +93,7 @@ TEST_F(RecordStoreTest, ScratchHoldsWholeLogAfterEveryRecordAndIsPrivate)
         EXPECT_EQ(workingPlain(), expected) << "after record " << n;
     }
     struct stat st{};
-    ASSERT_EQ(::stat(QFile::encodeName(store->scratchPath()).constData(), &st), 0);
+    ASSERT_EQ(::stat(QFile::encodeName(store->ScratchPath()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     // No temporary file is left behind.
     EXPECT_EQ(QDir(dataDir()).entryList(QDir::Files).size(), 2);
@@ -106,14 +106,14 @@ TEST_F(RecordStoreTest, FastAndFullPathsWriteIdenticalFiles)
     QDir().mkpath(other.file("data"));
     RecordStore full(m_prompts, recordFile(), other.file("data/"), QString(), false);
     full.SeedWorkingCopy();
-    full.setFastAppend(false);
+    full.SetFastAppend(false);
     for (int n = 0; n < 40; ++n) {
         ASSERT_TRUE(fast->AppendRecord(makeRecord(n, n % 3 != 0)));
         ASSERT_TRUE(full.AppendRecord(makeRecord(n, n % 3 != 0)));
     }
-    EXPECT_EQ(readAll(fast->workingCopyPath()), readAll(full.workingCopyPath()));
-    EXPECT_EQ(readAll(fast->scratchPath()), readAll(full.scratchPath()));
-    EXPECT_EQ(decrypted(fast->workingCopyPath()), readAll(fast->scratchPath()));
+    EXPECT_EQ(readAll(fast->WorkingCopyPath()), readAll(full.WorkingCopyPath()));
+    EXPECT_EQ(readAll(fast->ScratchPath()), readAll(full.ScratchPath()));
+    EXPECT_EQ(decrypted(fast->WorkingCopyPath()), readAll(fast->ScratchPath()));
 }
 
 TEST_F(RecordStoreTest, FileChangedBehindTheStoreIsReadAgain)
@@ -121,7 +121,7 @@ TEST_F(RecordStoreTest, FileChangedBehindTheStoreIsReadAgain)
     auto store = makeStore();
     ASSERT_TRUE(store->AppendRecord(makeRecord(1)));
     // Another writer replaces the log: the kept keystream no longer fits.
-    writeEncrypted(store->workingCopyPath(), kTitle + "other writer\r\n");
+    writeEncrypted(store->WorkingCopyPath(), kTitle + "other writer\r\n");
     ASSERT_TRUE(store->AppendRecord(makeRecord(2)));
     EXPECT_EQ(workingPlain(), kTitle + "other writer\r\n" + lineOf(2));
     EXPECT_EQ(scratch(), workingPlain());
@@ -131,7 +131,7 @@ TEST_F(RecordStoreTest, WorkingCopyDeletedWhileRunningStartsAgainFromRecordFile)
 {
     auto store = makeStore();
     ASSERT_TRUE(store->AppendRecord(makeRecord(1)));
-    ASSERT_TRUE(QFile::remove(store->workingCopyPath()));
+    ASSERT_TRUE(QFile::remove(store->WorkingCopyPath()));
     ASSERT_TRUE(store->AppendRecord(makeRecord(2)));
     EXPECT_EQ(workingPlain(), kTitle + lineOf(2));
     EXPECT_EQ(scratch(), kTitle + lineOf(2));
@@ -141,12 +141,12 @@ TEST_F(RecordStoreTest, TornLogGetsLineEndBeforeNextRecord)
 {
     auto store = makeStore();
     const QByteArray torn = kTitle + lineOf(1) + "356789012341002, ABC_, PA";
-    writeEncrypted(store->workingCopyPath(), torn);
+    writeEncrypted(store->WorkingCopyPath(), torn);
     ASSERT_TRUE(store->AppendRecord(makeRecord(3)));
     EXPECT_EQ(workingPlain(), torn + "\r\n" + lineOf(3));
 
     const QByteArray cutInLineEnd = kTitle + lineOf(1).chopped(1);
-    writeEncrypted(store->workingCopyPath(), cutInLineEnd);
+    writeEncrypted(store->WorkingCopyPath(), cutInLineEnd);
     ASSERT_TRUE(store->AppendRecord(makeRecord(4)));
     EXPECT_EQ(workingPlain(), kTitle + lineOf(1) + lineOf(4));
 }
@@ -188,11 +188,11 @@ TEST_F(RecordStoreTest, RecordFileChosenByOperatorSeedsTheLog)
     EXPECT_EQ(m_prompter.records()[0].message.text,
               QStringLiteral("原始文件查找失败，请指定安装文件夹下'RecordCSV.sdi'文件路径."));
     EXPECT_EQ(m_prompter.records()[0].message.icon, Prompter::Icon::Exclamation);
-    EXPECT_EQ(store->recordFilePath(), elsewhere);
+    EXPECT_EQ(store->RecordFilePath(), elsewhere);
     EXPECT_EQ(workingPlain(), kTitle);
 
     // The chosen file serves again when the working copy disappears.
-    QFile::remove(store->workingCopyPath());
+    QFile::remove(store->WorkingCopyPath());
     ASSERT_TRUE(store->AppendRecord(makeRecord(1)));
     EXPECT_EQ(workingPlain(), kTitle + lineOf(1));
 }
@@ -213,7 +213,7 @@ TEST_F(RecordStoreTest, FailedWriteSyncOrRenameLeavesOldOrNewLog)
                     QDir().mkpath(dir.file("data"));
                     RecordStore store(m_prompts, recordFile(), dir.file("data/"), QString(), false);
                     store.SeedWorkingCopy();
-                    store.setFastAppend(fast);
+                    store.SetFastAppend(fast);
                     ASSERT_TRUE(store.AppendRecord(makeRecord(1)));
                     const QByteArray before = kTitle + lineOf(1);
                     const QByteArray after = before + lineOf(2);
@@ -225,8 +225,8 @@ TEST_F(RecordStoreTest, FailedWriteSyncOrRenameLeavesOldOrNewLog)
                     if (hit)
                         ++failures;
 
-                    const QByteArray log = decrypted(store.workingCopyPath());
-                    const QByteArray plain = readAll(store.scratchPath());
+                    const QByteArray log = decrypted(store.WorkingCopyPath());
+                    const QByteArray plain = readAll(store.ScratchPath());
                     EXPECT_TRUE(log == before || log == after);
                     EXPECT_TRUE(plain == before || plain == after);
                     if (stored) {
@@ -236,8 +236,8 @@ TEST_F(RecordStoreTest, FailedWriteSyncOrRenameLeavesOldOrNewLog)
                     EXPECT_EQ(QDir(dir.file("data")).entryList(QDir::Files).size(), 2);
 
                     ASSERT_TRUE(store.AppendRecord(makeRecord(3)));
-                    EXPECT_EQ(decrypted(store.workingCopyPath()), log + lineOf(3));
-                    EXPECT_EQ(readAll(store.scratchPath()), log + lineOf(3));
+                    EXPECT_EQ(decrypted(store.WorkingCopyPath()), log + lineOf(3));
+                    EXPECT_EQ(readAll(store.ScratchPath()), log + lineOf(3));
                 }
                 // An append in place renames nothing.
                 if (!fast || op != FileOps::Op::Rename) {
@@ -258,8 +258,8 @@ void recordEnd(int status)
 TEST_F(RecordStoreTest, CallWhileFatalBoxIsUpIsRefused)
 {
     auto store = makeStore();
-    ASSERT_TRUE(QFile::remove(store->workingCopyPath()));
-    ASSERT_TRUE(QDir().mkpath(store->workingCopyPath())); // unreadable as a file
+    ASSERT_TRUE(QFile::remove(store->WorkingCopyPath()));
+    ASSERT_TRUE(QDir().mkpath(store->WorkingCopyPath())); // unreadable as a file
     ProcessEnd::setHandler(recordEnd);
     g_endStatus = -1;
     for (int n = 0; n < 4; ++n)

@@ -1,9 +1,9 @@
 // station-report run as the floor runs it, against the private server.
 #include "StationReport.h"
-#include "records/PgConnection.h"
-#include "records/RecordDbSchema.h"
-#include "records/RecordDbTestSupport.h"
-#include "records/RecordOutbox.h"
+#include "recorddb/PgConnection.h"
+#include "recorddb/RecordDbSchema.h"
+#include "recorddb/RecordDbTestSupport.h"
+#include "recorddb/RecordOutbox.h"
 #include "support/TempDir.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "StationReport.h"
 
-#include "records/PgConnection.h"
+#include "recorddb/PgConnection.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/RecordOutbox.h"
+#include "recorddb/RecordOutbox.h"
 
 #include <QByteArray>
 #include <QList>

@@ -12,9 +12,9 @@
 #include "StationReport.h"
 
 #include "platform/StationPaths.h"
-#include "records/PgConnection.h"
-#include "records/RecordDbLink.h"
-#include "records/RecordOutbox.h"
+#include "recorddb/PgConnection.h"
+#include "recorddb/RecordDbLink.h"
+#include "recorddb/RecordOutbox.h"
 #include "settings/StationConfig.h"
 
 #include <QCoreApplication>

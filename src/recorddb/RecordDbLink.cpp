@@ -1,14 +1,11 @@
-#include "records/RecordDbLink.h"
+#include "recorddb/RecordDbLink.h"
 
 #include "platform/TextCodec.h"
-#include "records/PgConnection.h"
+#include "recorddb/PgConnection.h"
 #include "records/RecordStore.h"
 
-#include <QMetaObject>
 #include <QTimer>
 #include <QUuid>
-
-#include <mutex>
 
 #include <utility>
 
@@ -20,17 +17,12 @@ const QUuid kLogLineIds(QStringLiteral("{4f1c7a52-93d0-5e8b-a6f1-0c7391d2b8e4}")
 constexpr int kReconcileRetryMs = 10000;
 constexpr int kRecordFields = 19;
 
-std::mutex& handOverMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
 } // namespace
 
 RecordDbLink::RecordDbLink(QByteArray url, QString outboxPath, QString station, QString toolVersion, Notify notify,
                            RecordUploader::Options options, RecordStore* log)
-    : m_url(std::move(url))
+    : m_window(&m_context)
+    , m_url(std::move(url))
     , m_station(station.isEmpty() ? QStringLiteral("Default") : std::move(station))
     , m_toolVersion(std::move(toolVersion))
     , m_notify(std::move(notify))
@@ -39,19 +31,11 @@ RecordDbLink::RecordDbLink(QByteArray url, QString outboxPath, QString station, 
 {
     m_uploader = std::make_unique<RecordUploader>(
         outboxPath, m_url, std::move(options), [this](RecordUploader::Event event, const QString& detail) {
-            // The uploader's thread: hand the news to the window thread.
-            // Posted with our own lock held, which the call takes before it
-            // reads its captures (so the lock is not one of them):
-            // ThreadSanitizer cannot see the order Qt's queue gives.
-            const std::lock_guard ordered(handOverMutex());
-            // The call gets a text of its own, not one shared with this thread.
-            QMetaObject::invokeMethod(
-                &m_context,
-                [this, event, detail = QString(detail.constData(), detail.size())] {
-                    { const std::lock_guard takenAfterPost(handOverMutex()); }
-                    onReport(event, detail);
-                },
-                Qt::QueuedConnection);
+            // The uploader's thread: the news is handed to the window
+            // thread, with a text of its own, not one shared with this thread.
+            m_window.post([this, event, detail = QString(detail.constData(), detail.size())] {
+                onReport(event, detail);
+            });
         });
 }
 
@@ -59,6 +43,7 @@ RecordDbLink::~RecordDbLink()
 {
     // Joined first, so no news arrives for a link that is going away.
     m_uploader->stop();
+    m_window.detach();
 }
 
 QString RecordDbLink::defaultOutboxPath(const QString& dataDir)
@@ -196,7 +181,7 @@ void RecordDbLink::addLineResult(const LineRecord& line, const LineFacts& facts)
     for (QString* text : {&r.imei, &r.versionStem, &r.deviceVersion, &r.packageVersion, &r.engineMessage})
         text->remove(QChar(0));
 
-    const RecordStore::Appended appended = m_log ? m_log->lastAppended() : RecordStore::Appended{};
+    const RecordStore::Appended appended = m_log ? m_log->LastAppended() : RecordStore::Appended{};
     if (appended.offset < 0) {
         add(r);
         return;

@@ -1,4 +1,4 @@
-#include "records/HostResolver.h"
+#include "recorddb/HostResolver.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>

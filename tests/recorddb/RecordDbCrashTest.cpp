@@ -1,9 +1,9 @@
 // The tool killed between the record log's append and the outbox's commit,
 // at each point in turn and again and again on one station: after each
 // restart every record line of the log is in the outbox exactly once.
-#include "records/RecordDbLink.h"
-#include "records/RecordOutbox.h"
-#include "RecordTestFiles.h"
+#include "recorddb/RecordDbLink.h"
+#include "recorddb/RecordOutbox.h"
+#include "records/RecordTestFiles.h"
 
 #include <QProcess>
 #include <QSet>

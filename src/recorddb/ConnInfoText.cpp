@@ -1,4 +1,4 @@
-#include "records/ConnInfoText.h"
+#include "recorddb/ConnInfoText.h"
 
 #include <libpq-fe.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/HostResolver.h"
+#include "recorddb/HostResolver.h"
 
 #include <QByteArray>
 #include <QList>

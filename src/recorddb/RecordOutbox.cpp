@@ -1,4 +1,4 @@
-#include "records/RecordOutbox.h"
+#include "recorddb/RecordOutbox.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "records/PgConnection.h"
+#include "recorddb/PgConnection.h"
 
 #include "platform/SocketWait.h"
-#include "records/ConnInfoText.h"
+#include "recorddb/ConnInfoText.h"
 
 #include <libpq-fe.h>
 

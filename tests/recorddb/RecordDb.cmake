@@ -1,4 +1,4 @@
-# The record database: the outbox alone, and the upload against a private
+# The record database (src/recorddb): the outbox alone, and the upload against a private
 # PostgreSQL server (label "pg"; skipped where the server programs are
 # missing).
 station_test(RecordOutboxTest
@@ -49,13 +49,13 @@ station_pg_test(RecordDbSchemaTest
 station_test(RecordDbLogTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordDbLogTest.cpp
           ${CMAKE_CURRENT_LIST_DIR}/FullDiskVfs.cpp ${CMAKE_CURRENT_LIST_DIR}/FullDiskVfs.h
-          ${CMAKE_CURRENT_LIST_DIR}/RecordTestFiles.h
+          ${CMAKE_SOURCE_DIR}/tests/records/RecordTestFiles.h
   LIBS station_recorddb station_app sqlite3 LABELS tsan)
 
 add_executable(records_db_crash_child ${CMAKE_CURRENT_LIST_DIR}/RecordDbCrashChild.cpp)
 target_link_libraries(records_db_crash_child PRIVATE station_recorddb station_common)
 station_test(RecordDbCrashTest
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordDbCrashTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordTestFiles.h
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordDbCrashTest.cpp ${CMAKE_SOURCE_DIR}/tests/records/RecordTestFiles.h
   LIBS station_recorddb)
 add_dependencies(RecordDbCrashTest records_db_crash_child)
 target_compile_definitions(RecordDbCrashTest PRIVATE

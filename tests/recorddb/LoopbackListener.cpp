@@ -1,4 +1,4 @@
-#include "records/LoopbackListener.h"
+#include "recorddb/LoopbackListener.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "records/HostResolver.h"
-#include "records/OutboxRecord.h"
+#include "recorddb/HostResolver.h"
+#include "recorddb/OutboxRecord.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,5 +1,5 @@
-#include "records/RecordOutbox.h"
-#include "records/RecordDbTestSupport.h"
+#include "recorddb/RecordOutbox.h"
+#include "recorddb/RecordDbTestSupport.h"
 #include "support/TempDir.h"
 
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "records/RecordUploader.h"
+#include "recorddb/RecordUploader.h"
 
-#include "records/PgConnection.h"
-#include "records/RecordDbSchema.h"
-#include "records/RecordOutbox.h"
+#include "recorddb/PgConnection.h"
+#include "recorddb/RecordDbSchema.h"
+#include "recorddb/RecordOutbox.h"
 
 #include <libpq-fe.h>
 

@@ -5,7 +5,7 @@
 //                    before it is final
 //   none N           appends N records and ends
 // Prints the number of each record once both steps returned.
-#include "records/RecordDbLink.h"
+#include "recorddb/RecordDbLink.h"
 #include "records/RecordPrompts.h"
 #include "records/RecordStore.h"
 

@@ -1,6 +1,6 @@
-#include "records/RecordDbSchema.h"
+#include "recorddb/RecordDbSchema.h"
 
-#include "records/PgConnection.h"
+#include "recorddb/PgConnection.h"
 
 #include <libpq-fe.h>
 

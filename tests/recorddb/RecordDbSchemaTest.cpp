@@ -1,8 +1,8 @@
 // The schema on a real server: stations that start together, a database
 // that is already up to date, and one that a later version has moved on.
-#include "records/PgConnection.h"
-#include "records/RecordDbSchema.h"
-#include "records/RecordDbTestSupport.h"
+#include "recorddb/PgConnection.h"
+#include "recorddb/RecordDbSchema.h"
+#include "recorddb/RecordDbTestSupport.h"
 
 #include <gtest/gtest.h>
 

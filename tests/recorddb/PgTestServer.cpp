@@ -1,6 +1,6 @@
-#include "records/PgTestServer.h"
+#include "recorddb/PgTestServer.h"
 
-#include "records/PgConnection.h"
+#include "recorddb/PgConnection.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "records/OutboxRecord.h"
-#include "records/PgTestServer.h"
+#include "recorddb/OutboxRecord.h"
+#include "recorddb/PgTestServer.h"
 
 #include <QCoreApplication>
 #include <QUuid>

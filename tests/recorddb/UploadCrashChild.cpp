@@ -1,8 +1,8 @@
 // The uploader as the tool runs it, to be killed: with a kill count it dies
 // by SIGKILL right after the server acknowledged that many batches and
 // before the outbox marks the last; without, it drains the outbox and ends.
-#include "records/RecordOutbox.h"
-#include "records/RecordUploader.h"
+#include "recorddb/RecordOutbox.h"
+#include "recorddb/RecordUploader.h"
 
 #include <QCoreApplication>
 #include <QThread>

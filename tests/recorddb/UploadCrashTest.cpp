@@ -1,7 +1,7 @@
 // The tool killed between the server's insert and the outbox mark, round
 // after round: afterwards every record is in the table exactly once.
-#include "records/RecordDbTestSupport.h"
-#include "records/RecordOutbox.h"
+#include "recorddb/RecordDbTestSupport.h"
+#include "recorddb/RecordOutbox.h"
 #include "support/TempDir.h"
 
 #include <QProcess>

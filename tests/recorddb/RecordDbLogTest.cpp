@@ -2,12 +2,12 @@
 // made from the log, and the log matched against the outbox after an
 // insert into the outbox failed (full disk, a busy file).
 #include "app/RecordPrompter.h"
-#include "records/FullDiskVfs.h"
-#include "records/RecordDbLink.h"
-#include "records/RecordOutbox.h"
+#include "recorddb/FullDiskVfs.h"
+#include "recorddb/RecordDbLink.h"
+#include "recorddb/RecordOutbox.h"
 #include "records/RecordStore.h"
 #include "support/ScriptedPrompter.h"
-#include "RecordTestFiles.h"
+#include "records/RecordTestFiles.h"
 
 #include <QCoreApplication>
 #include <QSet>

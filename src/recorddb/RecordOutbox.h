@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/OutboxRecord.h"
+#include "recorddb/OutboxRecord.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "records/FullDiskVfs.h"
+#include "recorddb/FullDiskVfs.h"
 
 #include <sqlite3.h>
 

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "records/OutboxRecord.h"
+#include "platform/WindowThread.h"
+#include "recorddb/OutboxRecord.h"
 #include "records/RecordLine.h"
-#include "records/RecordOutbox.h"
-#include "records/RecordUploader.h"
+#include "recorddb/RecordOutbox.h"
+#include "recorddb/RecordUploader.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -28,7 +29,7 @@ class RecordStore;
 // line holds: line, port and engine facts are then unknown, 0).
 //
 // Everything here runs on the thread that made the link; the uploader's
-// news of the link arrives there through Qt's event queue.
+// news of the link arrives there through WindowThread::post.
 class RecordDbLink final
 {
 public:
@@ -78,7 +79,7 @@ public:
     // Never blocks on the network; a failure is told, not thrown.
     void add(const OutboxRecord& record);
     // The same for a line's record that the record log has just taken
-    // (RecordStore::lastAppended()); the record gets its id here.
+    // (RecordStore::LastAppended()); the record gets its id here.
     void addLineResult(const LineRecord& record, const LineFacts& facts);
     // Adds what the record log holds beyond the outbox's mark.
     bool reconcile();
@@ -109,6 +110,7 @@ private:
     void onReport(RecordUploader::Event event, const QString& detail);
 
     QObject m_context;
+    WindowThread m_window;
     const QByteArray m_url;
     const QString m_station;
     const QString m_toolVersion;

@@ -1,11 +1,11 @@
 // The upload against a real PostgreSQL server: fields and views, outages,
 // refused logins and servers that misbehave, as the window thread sees them.
-#include "records/LoopbackListener.h"
-#include "records/RecordDbLink.h"
-#include "records/RecordDbTestSupport.h"
-#include "records/PgConnection.h"
-#include "records/RecordDbSchema.h"
-#include "records/RecordOutbox.h"
+#include "recorddb/LoopbackListener.h"
+#include "recorddb/RecordDbLink.h"
+#include "recorddb/RecordDbTestSupport.h"
+#include "recorddb/PgConnection.h"
+#include "recorddb/RecordDbSchema.h"
+#include "recorddb/RecordOutbox.h"
 #include "support/TempDir.h"
 
 #include <QFile>
