@@ -432,7 +432,7 @@ void LineController::OnLineMessage(const char* text, int line)
         return;
     const QString message = TextCodec::decode(QByteArray(text));
     m_lines[size_t(line)].lastMessage = message;
-    Log(line, QStringLiteral("engine: ") + message);
+    LogEngineMessage(line, message);
     m_rows.SetLineItem(LINE_ITEM_INFO, line, message);
     // On an idle line the engine explains a device it cannot offer (no
     // permission, held by another program); the port scan then shows its own
@@ -440,6 +440,20 @@ void LineController::OnLineMessage(const char* text, int line)
     // is offered.
     if (!m_lines[size_t(line)].running)
         m_rows.SetLineItem(LINE_ITEM_INFO_TIP, line, message);
+}
+
+void LineController::LogEngineMessage(int line, const QString& message)
+{
+    // "Writing system.img: 38.2 MB/s, 1:12 left" comes twice a second; the
+    // log keeps the first of a kind and then one every ten seconds.
+    const QString head = message.section(QStringLiteral(": "), 0, 0);
+    const QDateTime now = m_clock.now();
+    QDateTime& at = m_loggedAt[size_t(line)];
+    if (head == m_loggedHead[size_t(line)] && at.isValid() && at.msecsTo(now) < 10000)
+        return;
+    m_loggedHead[size_t(line)] = head;
+    at = now;
+    Log(line, QStringLiteral("engine: ") + message);
 }
 
 void LineController::OnLineResult(const int32_t* code, int line)

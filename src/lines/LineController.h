@@ -114,6 +114,7 @@ private:
     QString EarlierLineWithImei(int line, const QByteArray& imei) const;
     // One entry of the daily log for the line, with its port and IMEI.
     void Log(int line, const QString& text);
+    void LogEngineMessage(int line, const QString& message);
     void LogStatus(int line, int status);
     void StopLine(int line);
     void UpdateLineClock(int line);
@@ -133,6 +134,10 @@ private:
     std::array<std::unique_ptr<QTimer>, kLines> m_autoTimers;
     std::array<QDateTime, kLines> m_readySince; // invalid: no automatic start waiting
     std::array<int, kLines> m_lastStatus;       // of the last scan, for the log
+    // The engine's last logged message per line: its text before ": " and
+    // when, so that a stream of speed messages logs one line in ten seconds.
+    std::array<QString, kLines> m_loggedHead;
+    std::array<QDateTime, kLines> m_loggedAt;
     bool m_autoStart = false;
     std::chrono::milliseconds m_autoStartDelay{1500};
     std::function<bool()> m_autoStartGate;

@@ -715,6 +715,27 @@ TEST_F(LineControllerTest, DailyLogHasEveryStepOfALineWithPortAndImei)
     EXPECT_EQ(lines.filter(QStringLiteral("line 1 ")).size(), 5);
 }
 
+TEST_F(LineControllerTest, DailyLogKeepsOneSpeedMessageInTenSeconds)
+{
+    useLog();
+    plug(3);
+    start("3", makePackage());
+    for (int i = 0; i < 30; ++i) {
+        m_lines->OnLineMessage(QStringLiteral("Writing system.img: %1.0 MB/s, 0:%2 left").arg(30 + i).arg(40 - i).toUtf8().constData(), 0);
+        advanceClock(500);
+    }
+    m_lines->OnLineMessage("Writing vendor.img", 0);
+    m_lines->OnLineMessage("The device refused \"flash:vendor\": no space", 0);
+
+    const QStringList lines = QString::fromUtf8(todaysLog()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList speeds = lines.filter(QStringLiteral("engine: Writing system.img: "));
+    ASSERT_EQ(speeds.size(), 2) << lines.join('\n').toStdString();
+    EXPECT_TRUE(speeds[0].endsWith(QStringLiteral("30.0 MB/s, 0:40 left")));
+    EXPECT_TRUE(speeds[1].endsWith(QStringLiteral("50.0 MB/s, 0:20 left")));
+    EXPECT_EQ(lines.filter(QStringLiteral("engine: Writing vendor.img")).size(), 1);
+    EXPECT_EQ(lines.filter(QStringLiteral("no space")).size(), 1);
+}
+
 TEST_F(LineControllerTest, LogWriteFailureLeavesTheDownloadAndItsRecordIntact)
 {
     useLog();
