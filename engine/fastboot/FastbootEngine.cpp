@@ -43,22 +43,9 @@ Observation notReady(Observation::Kind kind, std::string why)
 
 } // namespace
 
-void FastbootEngine::SinkHolder::raise(int32_t type, int32_t line, void* data)
-{
-    EngineEventSink* target = nullptr;
-    {
-        std::lock_guard lock(mutex);
-        target = sink;
-    }
-    if (!target)
-        return;
-    EngineEvent event{type, line, data};
-    target->OnEvent(&event);
-}
-
 FastbootEngine::FastbootEngine(std::string stationDir)
     : m_stationDir(std::move(stationDir))
-    , m_sink(std::make_shared<SinkHolder>())
+    , m_sink(std::make_shared<engine::EventSinkHolder>())
     , m_monitor(
           [this](const std::atomic_bool& stop) {
               try {
@@ -87,8 +74,7 @@ FastbootEngine::~FastbootEngine()
 
 int32_t FastbootEngine::RegisterSink(EngineEventSink* sink)
 {
-    std::lock_guard lock(m_sink->mutex);
-    m_sink->sink = sink;
+    m_sink->set(sink);
     return 0;
 }
 
@@ -156,7 +142,7 @@ int32_t FastbootEngine::Download(int32_t line, int32_t port)
         // The endpoint's lock keeps the monitor off the device while it
         // downloads; queries answer from what the monitor knew.
         const PortLocks::Lock lock = m_locks.acquire(settings.endpointOf(port));
-        FlashJob job(settings, port, std::move(events));
+        FlashJob job(settings, port, std::move(events), m_usb ? m_usb->bus() : nullptr);
         result = job.run();
     } catch (const std::exception& e) {
         std::string text = std::string("The download engine failed: ") + e.what();
@@ -237,7 +223,7 @@ bool FastbootEngine::observe(int port, const Endpoint& endpoint, const FastbootS
     const bool named = HostResolver::current()->resolve(endpoint.host, endpoint.port, Clock::now() + kLookupWait,
                                                         &addresses, &why)
                        == HostResolver::Outcome::Resolved;
-    const auto link = named ? endpoint.open(Clock::now() + kProbeTimeout, &why) : nullptr;
+    const auto link = named ? endpoint.open(nullptr, Clock::now() + kProbeTimeout, &why) : nullptr;
     bool known = false;
     {
         std::lock_guard state(m_stateMutex);

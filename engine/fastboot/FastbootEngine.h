@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EventSinkHolder.h"
 #include "FlashEngine.h"
 #include "PortLocks.h"
 #include "PortPresence.h"
@@ -53,14 +54,6 @@ public:
     static constexpr std::chrono::milliseconds kLookupWait{100};
 
 private:
-    // The sink, shared with the threads that raise events.
-    struct SinkHolder
-    {
-        std::mutex mutex;
-        EngineEventSink* sink = nullptr;
-        void raise(int32_t type, int32_t line, void* data);
-    };
-
     // One configured port as the monitor keeps it.
     struct Port
     {
@@ -86,7 +79,7 @@ private:
     void loadPorts(const FastbootSettings& settings);
 
     const std::string m_stationDir;
-    std::shared_ptr<SinkHolder> m_sink;
+    std::shared_ptr<engine::EventSinkHolder> m_sink; // shared with the threads that raise events
     PortLocks m_locks; // a download holds its endpoint's; the monitor never waits for one
     std::mutex m_stateMutex; // held only to read or change m_ports, never across I/O
     std::map<int, Port> m_ports; // guarded by m_stateMutex

@@ -16,6 +16,7 @@
 namespace fastboot {
 
 class Transport;
+class UsbBus;
 
 // One download onto one device: the flash plan of the version directory,
 // each image as one download or as sparse pieces, optional read-back, and
@@ -40,7 +41,8 @@ public:
     // "Writing system.img: 38.2 MB/s, 1:12 left" at most this often.
     static constexpr std::chrono::milliseconds kSpeedInterval{500};
 
-    FlashJob(FastbootSettings settings, int port, Events events);
+    // usb: the engine's bus, for "usb:" endpoints (null without USB).
+    FlashJob(FastbootSettings settings, int port, Events events, UsbBus* usb);
 
     FastbootResult run();
 
@@ -67,6 +69,7 @@ private:
     FastbootSettings m_settings;
     int m_port;
     Events m_events;
+    UsbBus* const m_usb; // the engine's, for "usb:" endpoints; null without USB
     std::string m_endpointText;
     std::unique_ptr<Transport> m_link;
     std::unique_ptr<FastbootClient> m_client;

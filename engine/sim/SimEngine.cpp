@@ -30,8 +30,7 @@ SimEngine::~SimEngine()
 
 int32_t SimEngine::RegisterSink(EngineEventSink* sink)
 {
-    std::lock_guard lock(m_mutex);
-    m_sink = sink;
+    m_sink.set(sink);
     return 0;
 }
 
@@ -116,17 +115,7 @@ int32_t SimEngine::ReloadSettings()
 
 void SimEngine::raise(int32_t type, int32_t line, void* data)
 {
-    EngineEventSink* sink = nullptr;
-    {
-        std::lock_guard lock(m_mutex);
-        sink = m_sink;
-    }
-    if (!sink)
-        return;
-    EngineEvent event{type, line, data};
-    // Nothing of this object is touched after the call: a watcher thread
-    // that outlived Destroy may still be returning through here.
-    sink->OnEvent(&event);
+    m_sink.raise(type, line, data);
 }
 
 } // namespace sim

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BusWatcher.h"
+#include "EventSinkHolder.h"
 #include "FlashEngine.h"
 #include "SimConfig.h"
 
@@ -44,7 +45,7 @@ private:
     SimConfig m_config;
     const std::string m_busDir;
     std::mutex m_mutex;
-    EngineEventSink* m_sink = nullptr; // guarded by m_mutex
+    engine::EventSinkHolder m_sink;
     int32_t m_mode = 0;                // guarded by m_mutex
     BusWatcher m_watcher;
 };

@@ -1,30 +1,13 @@
 #include "UsbHost.h"
 
 #include <cstdio>
-#include <mutex>
 
 namespace fastboot {
-
-namespace {
-
-std::mutex& currentMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::weak_ptr<UsbBus>& current()
-{
-    static std::weak_ptr<UsbBus> bus;
-    return bus;
-}
-
-} // namespace
 
 UsbHost::UsbHost(std::string configPath, std::function<void()> onChange)
     : m_ports(std::move(configPath))
     , m_onChange(std::move(onChange))
-    , m_bus(std::make_shared<UsbBus>())
+    , m_bus(std::make_unique<UsbBus>())
 {
     m_bus->setBootRomIds(m_ports.bootRomIds());
     std::string error;
@@ -33,10 +16,6 @@ UsbHost::UsbHost(std::string configPath, std::function<void()> onChange)
         std::fprintf(stderr, "fastboot engine: %s\n", error.c_str());
         m_bus.reset();
         return;
-    }
-    {
-        std::lock_guard lock(currentMutex());
-        current() = m_bus;
     }
     busChanged(); // learn what is plugged in already
 }
@@ -82,12 +61,6 @@ int UsbHost::enumeration(const UsbLocation& socket) const
             return device.address * 4 + (device.bootRom ? 1 : device.fastboot ? 2 : 3);
     }
     return 0;
-}
-
-std::shared_ptr<UsbBus> UsbHost::currentBus()
-{
-    std::lock_guard lock(currentMutex());
-    return current().lock();
 }
 
 void UsbHost::busChanged()

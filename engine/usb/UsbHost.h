@@ -10,8 +10,8 @@
 namespace fastboot {
 
 // The fastboot engine's USB side: the bus, the port bindings of config.ini
-// and the learning of new sockets. One per engine; the newest one's bus is
-// the one "usb:" endpoints open on.
+// and the learning of new sockets. One per engine; the engine hands its bus
+// to whatever opens "usb:" endpoints.
 class UsbHost final
 {
 public:
@@ -36,15 +36,12 @@ public:
     // Null where this machine has no USB support.
     UsbBus* bus() const { return m_bus.get(); }
 
-    // The bus "usb:" endpoints open on; null while no engine has USB.
-    static std::shared_ptr<UsbBus> currentBus();
-
 private:
     void busChanged();
 
     UsbPortMap m_ports;
     std::function<void()> m_onChange;
-    std::shared_ptr<UsbBus> m_bus;
+    std::unique_ptr<UsbBus> m_bus;
 };
 
 } // namespace fastboot

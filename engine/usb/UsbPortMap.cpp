@@ -1,9 +1,9 @@
 #include "UsbPortMap.h"
 
+#include "FileText.h"
+#include "PortKeys.h"
 #include "platform/IniText.h"
 
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace fastboot {
@@ -12,17 +12,6 @@ namespace {
 
 // A default no file can hold: tells a missing key from an empty one.
 constexpr std::string_view kMissing = "\n";
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string portKey(int port)
-{
-    return "PORT." + std::to_string(port);
-}
 
 } // namespace
 
@@ -35,7 +24,7 @@ UsbPortMap::UsbPortMap(std::string configPath, std::string sysfsRoot)
 
 void UsbPortMap::reload(std::string* warning)
 {
-    const std::string text = readAll(m_configPath);
+    const std::string text = engine::fileText(m_configPath);
     std::lock_guard lock(m_mutex);
     parse(text, warning);
 }
@@ -43,8 +32,7 @@ void UsbPortMap::reload(std::string* warning)
 void UsbPortMap::parse(const std::string& text, std::string* warning)
 {
     m_sockets.clear();
-    for (int port = 1; port <= kMaxPort; ++port) {
-        const std::string value = IniText::valueIn(text, kSection, portKey(port));
+    for (const auto& [port, value] : engine::portKeys(text, kSection)) {
         if (value.rfind("usb:", 0) != 0)
             continue;
         if (const auto location = UsbLocation::parse(value.substr(4)))
@@ -120,10 +108,10 @@ int UsbPortMap::learn(const UsbLocation& socket, std::string* error)
             }
         }
         for (int port = 1; port <= kMaxPort && free == 0; ++port) {
-            if (IniText::valueIn(text, kSection, portKey(port), kMissing) == kMissing)
+            if (IniText::valueIn(text, kSection, engine::portKey(port), kMissing) == kMissing)
                 free = port;
         }
-        added = free != 0 && IniText::setValueIn(text, kSection, portKey(free), "usb:" + socket.text());
+        added = free != 0 && IniText::setValueIn(text, kSection, engine::portKey(free), "usb:" + socket.text());
         return added;
     });
     if (bound != 0)

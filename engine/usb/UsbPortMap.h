@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PortKeys.h"
 #include "UsbIds.h"
 #include "UsbLocation.h"
 
@@ -22,7 +23,7 @@ class UsbPortMap final
 {
 public:
     static constexpr const char* kSection = "FASTBOOT_Engine";
-    static constexpr int kMaxPort = 255;
+    static constexpr int kMaxPort = engine::kMaxPortKey;
 
     UsbPortMap(std::string configPath, std::string sysfsRoot = "/sys");
 
