@@ -1,7 +1,7 @@
 #include "Endpoint.h"
 
 #include "TcpTransport.h"
-#include "UsbBus.h"
+#include "FastbootUsb.h"
 #include "UsbTransport.h"
 
 namespace fastboot {
@@ -36,7 +36,7 @@ bool Endpoint::parse(const std::string& text, Endpoint* endpoint, std::string* w
     return true;
 }
 
-std::unique_ptr<Transport> Endpoint::open(UsbBus* usb, Clock::time_point deadline, std::string* why) const
+std::unique_ptr<Transport> Endpoint::open(usb::UsbBus* usb, Clock::time_point deadline, std::string* why) const
 {
     if (kind == Kind::Usb) {
         if (!usb) {

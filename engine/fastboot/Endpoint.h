@@ -5,9 +5,11 @@
 #include <memory>
 #include <string>
 
-namespace fastboot {
-
+namespace usb {
 class UsbBus;
+}
+
+namespace fastboot {
 
 // Where a device is reached: "tcp:<host>:<port>" (a numeric IPv6 host in
 // brackets), or "usb:<location>", a USB socket by its port chain ("1-2.3").
@@ -25,7 +27,7 @@ struct Endpoint
     // Connects to the device; null with *why when it does not answer as a
     // fastboot device before the deadline. usb is the engine's bus (null
     // where the machine has no USB support).
-    std::unique_ptr<Transport> open(UsbBus* usb, Clock::time_point deadline, std::string* why) const;
+    std::unique_ptr<Transport> open(usb::UsbBus* usb, Clock::time_point deadline, std::string* why) const;
 };
 
 } // namespace fastboot

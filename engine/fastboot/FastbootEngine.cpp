@@ -7,7 +7,6 @@
 #include "FastbootSettings.h"
 #include "FlashJob.h"
 #include "HostResolver.h"
-#include "UsbHost.h"
 #include "UsbTransport.h"
 
 #include <filesystem>
@@ -61,7 +60,8 @@ FastbootEngine::FastbootEngine(std::string stationDir)
                 [this] { return std::chrono::milliseconds(m_intervalMs.load()); })
 {
     loadPorts(FastbootSettings::load(m_stationDir));
-    m_usb = std::make_unique<UsbHost>((std::filesystem::path(m_stationDir) / "config.ini").string(),
+    m_usb = std::make_unique<UsbHost>(usbPortSettings((std::filesystem::path(m_stationDir) / "config.ini").string()),
+                                      kFastbootInterface, "fastboot engine",
                                       [this] { m_monitor.poke(); });
     m_monitor.start();
 }
@@ -252,7 +252,9 @@ bool FastbootEngine::observeUsb(int port, const Endpoint& endpoint, const Fastbo
     if (!lock.owns_lock())
         return false;
     const UsbLocation socket = *UsbLocation::parse(endpoint.location);
-    switch (m_usb->presence(socket)) {
+    // One identity read per enumeration: the same device stays known.
+    const UsbHost::Enumeration enumeration = m_usb->enumeration(socket);
+    switch (enumeration.presence) {
     case UsbHost::Presence::None:
         return true;
     case UsbHost::Presence::BootRom:
@@ -263,11 +265,9 @@ bool FastbootEngine::observeUsb(int port, const Endpoint& endpoint, const Fastbo
                          "The device in USB socket " + socket.text()
                              + " is not in fastboot mode: reboot it to the bootloader.");
         return true;
-    case UsbHost::Presence::Fastboot:
+    case UsbHost::Presence::Ready:
         break;
     }
-    // One identity read per enumeration: the same device stays known.
-    const int enumeration = m_usb->enumeration(socket);
     {
         std::lock_guard state(m_stateMutex);
         const auto it = m_ports.find(port);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EventSinkHolder.h"
+#include "FastbootUsb.h"
 #include "FlashEngine.h"
 #include "PortLocks.h"
 #include "PortPresence.h"
@@ -17,7 +18,6 @@ namespace fastboot {
 struct Endpoint;
 struct FastbootSettings;
 class Transport;
-class UsbHost;
 
 // The download engine for fastboot devices. Settings come from config.ini
 // beside the library (FastbootSettings). The presence monitor's thread looks
@@ -60,7 +60,7 @@ private:
         std::string endpoint;
         PortPresence presence;
         bool answered = false;      // TCP: the last probe got the handshake
-        int enumeration = 0;        // USB: the enumeration whose identity is known
+        UsbHost::Enumeration enumeration; // USB: the one whose identity is known
         bool identityKnown = false; // the identity below belongs to what is there
         DeviceIdentity identity;
     };

@@ -43,7 +43,7 @@ struct ImageFd
 
 } // namespace
 
-FlashJob::FlashJob(FastbootSettings settings, int port, Events events, UsbBus* usb)
+FlashJob::FlashJob(FastbootSettings settings, int port, Events events, usb::UsbBus* usb)
     : m_settings(std::move(settings)), m_port(port), m_events(std::move(events)), m_usb(usb)
 {
 }

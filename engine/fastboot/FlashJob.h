@@ -13,10 +13,13 @@
 #include <memory>
 #include <string>
 
+namespace usb {
+class UsbBus;
+}
+
 namespace fastboot {
 
 class Transport;
-class UsbBus;
 
 // One download onto one device: the flash plan of the version directory,
 // each image as one download or as sparse pieces, optional read-back, and
@@ -42,7 +45,7 @@ public:
     static constexpr std::chrono::milliseconds kSpeedInterval{500};
 
     // usb: the engine's bus, for "usb:" endpoints (null without USB).
-    FlashJob(FastbootSettings settings, int port, Events events, UsbBus* usb);
+    FlashJob(FastbootSettings settings, int port, Events events, usb::UsbBus* usb);
 
     FastbootResult run();
 
@@ -69,7 +72,7 @@ private:
     FastbootSettings m_settings;
     int m_port;
     Events m_events;
-    UsbBus* const m_usb; // the engine's, for "usb:" endpoints; null without USB
+    usb::UsbBus* const m_usb; // the engine's, for "usb:" endpoints; null without USB
     std::string m_endpointText;
     std::unique_ptr<Transport> m_link;
     std::unique_ptr<FastbootClient> m_client;
