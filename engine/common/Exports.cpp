@@ -1,7 +1,7 @@
 // The two exports of an engine library. Everything else stays hidden.
 
 #include "EngineFactory.h"
-#include "LibraryFolder.h"
+#include "core/LibraryFolder.h"
 
 #pragma GCC visibility push(default)
 

@@ -1,6 +1,6 @@
 #include "PortKeys.h"
 
-#include "platform/IniText.h"
+#include "core/IniText.h"
 
 namespace engine {
 

@@ -2,7 +2,7 @@
 
 #include "FileText.h"
 #include "PortKeys.h"
-#include "platform/IniText.h"
+#include "core/IniText.h"
 
 #include <filesystem>
 

@@ -2,8 +2,8 @@
 
 #include "Endpoint.h"
 #include "ImagePieces.h"
-#include "platform/InputFile.h"
-#include "settings/VersionScan.h"
+#include "core/InputFile.h"
+#include "core/VersionScan.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,7 +3,7 @@
 #include "DeviceFile.h"
 #include "DownloadJob.h"
 
-#include "settings/StationLines.h"
+#include "core/StationLines.h"
 
 #include <algorithm>
 #include <cstdio>

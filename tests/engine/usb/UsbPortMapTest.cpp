@@ -4,7 +4,7 @@
 #include "UsbIds.h"
 #include "UsbPortMap.h"
 
-#include "platform/IniText.h"
+#include "core/IniText.h"
 
 #include "support/TempDir.h"
 
