@@ -1,5 +1,5 @@
 # The USB socket library, and the fastboot engine over USB. Tests on
-# emulated USB devices link the testbed (engine/fbdevice/usb), which brings
+# emulated USB devices link the testbed (testbeds/fbdevice/usb), which brings
 # umockdev's preload library; without umockdev they are not built.
 
 station_test(UsbLocationTest
