@@ -44,7 +44,6 @@ Observation notReady(Observation::Kind kind, std::string why)
 
 FastbootEngine::FastbootEngine(std::string stationDir)
     : m_stationDir(std::move(stationDir))
-    , m_sink(std::make_shared<engine::EventSinkHolder>())
     , m_monitor(
           [this](const std::atomic_bool& stop) {
               try {
@@ -70,12 +69,6 @@ FastbootEngine::~FastbootEngine()
 {
     m_monitor.stop();
     m_usb.reset();
-}
-
-int32_t FastbootEngine::RegisterSink(EngineEventSink* sink)
-{
-    m_sink->set(sink);
-    return 0;
 }
 
 int32_t FastbootEngine::Setup(int32_t)

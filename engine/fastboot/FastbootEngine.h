@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EventSinkHolder.h"
+#include "EngineBase.h"
 #include "FastbootUsb.h"
 #include "FlashEngine.h"
 #include "PortLocks.h"
@@ -25,7 +25,7 @@ class Transport;
 // it per port (PortPresence); QueryDevice and EnumeratePorts answer from
 // that state alone, with no device or network I/O and no wait for a device.
 // A download connects on the thread that called it and reports there.
-class FastbootEngine final : public FlashEngine
+class FastbootEngine final : public engine::EngineBase
 {
 public:
     explicit FastbootEngine(std::string stationDir);
@@ -33,13 +33,7 @@ public:
     FastbootEngine(const FastbootEngine&) = delete;
     FastbootEngine& operator=(const FastbootEngine&) = delete;
 
-    int32_t Reserved0() override { return 0; }
-    int32_t Reserved1() override { return 0; }
-    int32_t RegisterSink(EngineEventSink* sink) override;
     int32_t Setup(int32_t mode) override;
-    int32_t Reserved4() override { return 0; }
-    int32_t Reserved5() override { return 0; }
-    int32_t Reserved6() override { return 0; }
     int32_t QueryDevice(int32_t line, int32_t port, EngineText* info) override;
     int32_t EnumeratePorts(int32_t* ports, int32_t* count) override;
     int32_t Download(int32_t line, int32_t port) override;
@@ -79,7 +73,6 @@ private:
     void loadPorts(const FastbootSettings& settings);
 
     const std::string m_stationDir;
-    std::shared_ptr<engine::EventSinkHolder> m_sink; // shared with the threads that raise events
     PortLocks m_locks; // a download holds its endpoint's; the monitor never waits for one
     std::mutex m_stateMutex; // held only to read or change m_ports, never across I/O
     std::map<int, Port> m_ports; // guarded by m_stateMutex

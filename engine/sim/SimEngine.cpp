@@ -28,12 +28,6 @@ SimEngine::~SimEngine()
     m_watcher.stop();
 }
 
-int32_t SimEngine::RegisterSink(EngineEventSink* sink)
-{
-    m_sink.set(sink);
-    return 0;
-}
-
 int32_t SimEngine::Setup(int32_t mode)
 {
     std::lock_guard lock(m_mutex);
@@ -115,7 +109,7 @@ int32_t SimEngine::ReloadSettings()
 
 void SimEngine::raise(int32_t type, int32_t line, void* data)
 {
-    m_sink.raise(type, line, data);
+    m_sink->raise(type, line, data);
 }
 
 } // namespace sim
