@@ -1,7 +1,7 @@
 #include "Endpoint.h"
 
 #include "TcpTransport.h"
-#include "UsbHost.h"
+#include "FastbootUsb.h"
 #include "UsbTransport.h"
 
 namespace fastboot {
@@ -36,15 +36,14 @@ bool Endpoint::parse(const std::string& text, Endpoint* endpoint, std::string* w
     return true;
 }
 
-std::unique_ptr<Transport> Endpoint::open(Clock::time_point deadline, std::string* why) const
+std::unique_ptr<Transport> Endpoint::open(usb::UsbBus* usb, Clock::time_point deadline, std::string* why) const
 {
     if (kind == Kind::Usb) {
-        const std::shared_ptr<UsbBus> bus = UsbHost::currentBus();
-        if (!bus) {
+        if (!usb) {
             *why = "USB is not available on this machine";
             return nullptr;
         }
-        return UsbTransport::open(*bus, *UsbLocation::parse(location), deadline, why);
+        return UsbTransport::open(*usb, *UsbLocation::parse(location), deadline, why);
     }
     return TcpTransport::open(host, port, deadline, why);
 }

@@ -5,6 +5,10 @@
 #include <memory>
 #include <string>
 
+namespace usb {
+class UsbBus;
+}
+
 namespace fastboot {
 
 // Where a device is reached: "tcp:<host>:<port>" (a numeric IPv6 host in
@@ -21,8 +25,9 @@ struct Endpoint
     static bool parse(const std::string& text, Endpoint* endpoint, std::string* why);
 
     // Connects to the device; null with *why when it does not answer as a
-    // fastboot device before the deadline.
-    std::unique_ptr<Transport> open(Clock::time_point deadline, std::string* why) const;
+    // fastboot device before the deadline. usb is the engine's bus (null
+    // where the machine has no USB support).
+    std::unique_ptr<Transport> open(usb::UsbBus* usb, Clock::time_point deadline, std::string* why) const;
 };
 
 } // namespace fastboot

@@ -1,7 +1,7 @@
 #include "FastbootClient.h"
 
 #include "FastbootReply.h"
-#include "platform/InputFile.h"
+#include "core/InputFile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -7,7 +7,6 @@
 #include "FastbootSettings.h"
 #include "FlashJob.h"
 #include "HostResolver.h"
-#include "UsbHost.h"
 #include "UsbTransport.h"
 
 #include <filesystem>
@@ -43,22 +42,8 @@ Observation notReady(Observation::Kind kind, std::string why)
 
 } // namespace
 
-void FastbootEngine::SinkHolder::raise(int32_t type, int32_t line, void* data)
-{
-    EngineEventSink* target = nullptr;
-    {
-        std::lock_guard lock(mutex);
-        target = sink;
-    }
-    if (!target)
-        return;
-    EngineEvent event{type, line, data};
-    target->OnEvent(&event);
-}
-
 FastbootEngine::FastbootEngine(std::string stationDir)
     : m_stationDir(std::move(stationDir))
-    , m_sink(std::make_shared<SinkHolder>())
     , m_monitor(
           [this](const std::atomic_bool& stop) {
               try {
@@ -74,7 +59,8 @@ FastbootEngine::FastbootEngine(std::string stationDir)
                 [this] { return std::chrono::milliseconds(m_intervalMs.load()); })
 {
     loadPorts(FastbootSettings::load(m_stationDir));
-    m_usb = std::make_unique<UsbHost>((std::filesystem::path(m_stationDir) / "config.ini").string(),
+    m_usb = std::make_unique<UsbHost>(usbPortSettings((std::filesystem::path(m_stationDir) / "config.ini").string()),
+                                      kFastbootInterface, "fastboot engine",
                                       [this] { m_monitor.poke(); });
     m_monitor.start();
 }
@@ -83,13 +69,6 @@ FastbootEngine::~FastbootEngine()
 {
     m_monitor.stop();
     m_usb.reset();
-}
-
-int32_t FastbootEngine::RegisterSink(EngineEventSink* sink)
-{
-    std::lock_guard lock(m_sink->mutex);
-    m_sink->sink = sink;
-    return 0;
 }
 
 int32_t FastbootEngine::Setup(int32_t)
@@ -156,7 +135,7 @@ int32_t FastbootEngine::Download(int32_t line, int32_t port)
         // The endpoint's lock keeps the monitor off the device while it
         // downloads; queries answer from what the monitor knew.
         const PortLocks::Lock lock = m_locks.acquire(settings.endpointOf(port));
-        FlashJob job(settings, port, std::move(events));
+        FlashJob job(settings, port, std::move(events), m_usb ? m_usb->bus() : nullptr);
         result = job.run();
     } catch (const std::exception& e) {
         std::string text = std::string("The download engine failed: ") + e.what();
@@ -237,7 +216,7 @@ bool FastbootEngine::observe(int port, const Endpoint& endpoint, const FastbootS
     const bool named = HostResolver::current()->resolve(endpoint.host, endpoint.port, Clock::now() + kLookupWait,
                                                         &addresses, &why)
                        == HostResolver::Outcome::Resolved;
-    const auto link = named ? endpoint.open(Clock::now() + kProbeTimeout, &why) : nullptr;
+    const auto link = named ? endpoint.open(nullptr, Clock::now() + kProbeTimeout, &why) : nullptr;
     bool known = false;
     {
         std::lock_guard state(m_stateMutex);
@@ -266,7 +245,9 @@ bool FastbootEngine::observeUsb(int port, const Endpoint& endpoint, const Fastbo
     if (!lock.owns_lock())
         return false;
     const UsbLocation socket = *UsbLocation::parse(endpoint.location);
-    switch (m_usb->presence(socket)) {
+    // One identity read per enumeration: the same device stays known.
+    const UsbHost::Enumeration enumeration = m_usb->enumeration(socket);
+    switch (enumeration.presence) {
     case UsbHost::Presence::None:
         return true;
     case UsbHost::Presence::BootRom:
@@ -277,11 +258,9 @@ bool FastbootEngine::observeUsb(int port, const Endpoint& endpoint, const Fastbo
                          "The device in USB socket " + socket.text()
                              + " is not in fastboot mode: reboot it to the bootloader.");
         return true;
-    case UsbHost::Presence::Fastboot:
+    case UsbHost::Presence::Ready:
         break;
     }
-    // One identity read per enumeration: the same device stays known.
-    const int enumeration = m_usb->enumeration(socket);
     {
         std::lock_guard state(m_stateMutex);
         const auto it = m_ports.find(port);

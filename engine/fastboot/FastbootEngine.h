@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EngineBase.h"
+#include "FastbootUsb.h"
 #include "FlashEngine.h"
 #include "PortLocks.h"
 #include "PortPresence.h"
@@ -16,7 +18,6 @@ namespace fastboot {
 struct Endpoint;
 struct FastbootSettings;
 class Transport;
-class UsbHost;
 
 // The download engine for fastboot devices. Settings come from config.ini
 // beside the library (FastbootSettings). The presence monitor's thread looks
@@ -24,7 +25,7 @@ class UsbHost;
 // it per port (PortPresence); QueryDevice and EnumeratePorts answer from
 // that state alone, with no device or network I/O and no wait for a device.
 // A download connects on the thread that called it and reports there.
-class FastbootEngine final : public FlashEngine
+class FastbootEngine final : public engine::EngineBase
 {
 public:
     explicit FastbootEngine(std::string stationDir);
@@ -32,13 +33,7 @@ public:
     FastbootEngine(const FastbootEngine&) = delete;
     FastbootEngine& operator=(const FastbootEngine&) = delete;
 
-    int32_t Reserved0() override { return 0; }
-    int32_t Reserved1() override { return 0; }
-    int32_t RegisterSink(EngineEventSink* sink) override;
     int32_t Setup(int32_t mode) override;
-    int32_t Reserved4() override { return 0; }
-    int32_t Reserved5() override { return 0; }
-    int32_t Reserved6() override { return 0; }
     int32_t QueryDevice(int32_t line, int32_t port, EngineText* info) override;
     int32_t EnumeratePorts(int32_t* ports, int32_t* count) override;
     int32_t Download(int32_t line, int32_t port) override;
@@ -53,21 +48,13 @@ public:
     static constexpr std::chrono::milliseconds kLookupWait{100};
 
 private:
-    // The sink, shared with the threads that raise events.
-    struct SinkHolder
-    {
-        std::mutex mutex;
-        EngineEventSink* sink = nullptr;
-        void raise(int32_t type, int32_t line, void* data);
-    };
-
     // One configured port as the monitor keeps it.
     struct Port
     {
         std::string endpoint;
         PortPresence presence;
         bool answered = false;      // TCP: the last probe got the handshake
-        int enumeration = 0;        // USB: the enumeration whose identity is known
+        UsbHost::Enumeration enumeration; // USB: the one whose identity is known
         bool identityKnown = false; // the identity below belongs to what is there
         DeviceIdentity identity;
     };
@@ -86,7 +73,6 @@ private:
     void loadPorts(const FastbootSettings& settings);
 
     const std::string m_stationDir;
-    std::shared_ptr<SinkHolder> m_sink;
     PortLocks m_locks; // a download holds its endpoint's; the monitor never waits for one
     std::mutex m_stateMutex; // held only to read or change m_ports, never across I/O
     std::map<int, Port> m_ports; // guarded by m_stateMutex

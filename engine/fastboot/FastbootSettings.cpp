@@ -1,23 +1,16 @@
 #include "FastbootSettings.h"
 
-#include "platform/IniText.h"
+#include "FileText.h"
+#include "PortKeys.h"
+#include "core/IniText.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace fastboot {
 
 namespace {
 
 constexpr char kSection[] = "FASTBOOT_Engine";
-constexpr int kMaxPort = 255;
-
-std::string fileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 int number(const std::string& text, int fallback, int low, int high)
 {
@@ -32,16 +25,12 @@ int number(const std::string& text, int fallback, int low, int high)
 FastbootSettings FastbootSettings::load(const std::string& stationDir)
 {
     // One read of the file, then every key from the text in memory.
-    const std::string text = fileText((std::filesystem::path(stationDir) / "config.ini").string());
+    const std::string text = engine::fileText((std::filesystem::path(stationDir) / "config.ini").string());
     const auto value = [&](const char* key, const std::string& fallback = {}) {
         return IniText::valueIn(text, kSection, key, fallback);
     };
     FastbootSettings s;
-    for (int n = 1; n <= kMaxPort; ++n) {
-        const std::string endpoint = value(("PORT." + std::to_string(n)).c_str());
-        if (!endpoint.empty())
-            s.ports[n] = endpoint;
-    }
+    s.ports = engine::portKeys(text, kSection);
     s.displaySource = value("DISPLAY_VERSION", s.displaySource);
     s.internalSource = value("INTERNAL_VERSION", s.internalSource);
     s.imeiSource = value("IMEI", s.imeiSource);

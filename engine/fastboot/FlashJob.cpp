@@ -2,8 +2,8 @@
 
 #include "Endpoint.h"
 #include "ImagePieces.h"
-#include "platform/InputFile.h"
-#include "settings/VersionScan.h"
+#include "core/InputFile.h"
+#include "core/VersionScan.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,8 +43,8 @@ struct ImageFd
 
 } // namespace
 
-FlashJob::FlashJob(FastbootSettings settings, int port, Events events)
-    : m_settings(std::move(settings)), m_port(port), m_events(std::move(events))
+FlashJob::FlashJob(FastbootSettings settings, int port, Events events, usb::UsbBus* usb)
+    : m_settings(std::move(settings)), m_port(port), m_events(std::move(events)), m_usb(usb)
 {
 }
 
@@ -110,7 +110,7 @@ bool FlashJob::connect(std::chrono::seconds within, std::string* why)
     if (!Endpoint::parse(m_endpointText, &endpoint, why))
         return false;
     m_client.reset();
-    m_link = endpoint.open(Clock::now() + within, why);
+    m_link = endpoint.open(m_usb, Clock::now() + within, why);
     if (!m_link)
         return false;
     m_client = std::make_unique<FastbootClient>(*m_link, std::chrono::seconds(m_settings.commandTimeoutS),
@@ -254,7 +254,7 @@ bool FlashJob::waitGone(Clock::time_point deadline)
         return false;
     // Gone once its endpoint does not answer the handshake.
     while (Clock::now() < deadline) {
-        if (!endpoint.open(std::min(deadline, Clock::now() + std::chrono::seconds(1)), &why))
+        if (!endpoint.open(m_usb, std::min(deadline, Clock::now() + std::chrono::seconds(1)), &why))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

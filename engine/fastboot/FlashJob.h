@@ -13,6 +13,10 @@
 #include <memory>
 #include <string>
 
+namespace usb {
+class UsbBus;
+}
+
 namespace fastboot {
 
 class Transport;
@@ -40,7 +44,8 @@ public:
     // "Writing system.img: 38.2 MB/s, 1:12 left" at most this often.
     static constexpr std::chrono::milliseconds kSpeedInterval{500};
 
-    FlashJob(FastbootSettings settings, int port, Events events);
+    // usb: the engine's bus, for "usb:" endpoints (null without USB).
+    FlashJob(FastbootSettings settings, int port, Events events, usb::UsbBus* usb);
 
     FastbootResult run();
 
@@ -67,6 +72,7 @@ private:
     FastbootSettings m_settings;
     int m_port;
     Events m_events;
+    usb::UsbBus* const m_usb; // the engine's, for "usb:" endpoints; null without USB
     std::string m_endpointText;
     std::unique_ptr<Transport> m_link;
     std::unique_ptr<FastbootClient> m_client;

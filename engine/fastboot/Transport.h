@@ -1,5 +1,7 @@
 #pragma once
 
+#include "IoStatus.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -8,17 +10,8 @@
 
 namespace fastboot {
 
-using Clock = std::chrono::steady_clock;
-
-// How one transfer ended.
-enum class IoStatus {
-    Ok,
-    Timeout,  // nothing moved before the deadline
-    Closed,   // the other side went away (connection lost, device gone)
-    TooLarge, // a received packet did not fit the buffer
-    Error,    // any other failure of the link
-    FileError, // the file being sent could not be read, or ended early
-};
+using engine::Clock;
+using engine::IoStatus;
 
 // A stretch of a packet: size bytes in memory at data, or, when data is
 // null, size bytes of the open file fd from offset.

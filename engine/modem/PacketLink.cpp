@@ -10,6 +10,7 @@ const char* ioStatusText(IoStatus status)
     case IoStatus::Closed: return "connection lost";
     case IoStatus::TooLarge: return "packet too large";
     case IoStatus::Error: return "link error";
+    case IoStatus::FileError: return "file read error";
     }
     return "link error";
 }

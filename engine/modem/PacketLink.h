@@ -1,21 +1,15 @@
 #pragma once
 
+#include "IoStatus.h"
+
 #include <chrono>
 #include <cstddef>
 #include <string>
 
 namespace modem {
 
-using Clock = std::chrono::steady_clock;
-
-// How one transfer ended.
-enum class IoStatus {
-    Ok,
-    Timeout,  // nothing moved before the deadline
-    Closed,   // the other side went away (connection lost, device gone)
-    TooLarge, // a received packet did not fit the buffer
-    Error,    // any other failure of the link
-};
+using engine::Clock;
+using engine::IoStatus;
 
 const char* ioStatusText(IoStatus status);
 

@@ -1,7 +1,7 @@
 #include "DeviceFile.h"
 
-#include "platform/AtomicWriter.h"
-#include "platform/IniText.h"
+#include "core/AtomicWriter.h"
+#include "core/IniText.h"
 
 #include <algorithm>
 #include <cerrno>

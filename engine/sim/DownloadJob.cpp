@@ -1,6 +1,6 @@
 #include "DownloadJob.h"
 
-#include "settings/VersionScan.h"
+#include "core/VersionScan.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "SimConfig.h"
 
-#include "platform/IniText.h"
+#include "core/IniText.h"
 
 #include <filesystem>
 

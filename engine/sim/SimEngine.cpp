@@ -3,7 +3,7 @@
 #include "DeviceFile.h"
 #include "DownloadJob.h"
 
-#include "settings/StationLines.h"
+#include "core/StationLines.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -26,13 +26,6 @@ SimEngine::SimEngine(std::string stationDir)
 SimEngine::~SimEngine()
 {
     m_watcher.stop();
-}
-
-int32_t SimEngine::RegisterSink(EngineEventSink* sink)
-{
-    std::lock_guard lock(m_mutex);
-    m_sink = sink;
-    return 0;
 }
 
 int32_t SimEngine::Setup(int32_t mode)
@@ -116,17 +109,7 @@ int32_t SimEngine::ReloadSettings()
 
 void SimEngine::raise(int32_t type, int32_t line, void* data)
 {
-    EngineEventSink* sink = nullptr;
-    {
-        std::lock_guard lock(m_mutex);
-        sink = m_sink;
-    }
-    if (!sink)
-        return;
-    EngineEvent event{type, line, data};
-    // Nothing of this object is touched after the call: a watcher thread
-    // that outlived Destroy may still be returning through here.
-    sink->OnEvent(&event);
+    m_sink->raise(type, line, data);
 }
 
 } // namespace sim

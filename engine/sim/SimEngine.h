@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BusWatcher.h"
+#include "EngineBase.h"
 #include "FlashEngine.h"
 #include "SimConfig.h"
 
@@ -14,7 +15,7 @@ namespace sim {
 // storage folder. Events are raised on the thread that caused them: device
 // changes on the watcher's thread, everything of a download on the thread
 // that called Download.
-class SimEngine final : public FlashEngine
+class SimEngine final : public engine::EngineBase
 {
 public:
     explicit SimEngine(std::string stationDir);
@@ -22,13 +23,7 @@ public:
     SimEngine(const SimEngine&) = delete;
     SimEngine& operator=(const SimEngine&) = delete;
 
-    int32_t Reserved0() override { return 0; }
-    int32_t Reserved1() override { return 0; }
-    int32_t RegisterSink(EngineEventSink* sink) override;
     int32_t Setup(int32_t mode) override;
-    int32_t Reserved4() override { return 0; }
-    int32_t Reserved5() override { return 0; }
-    int32_t Reserved6() override { return 0; }
     int32_t QueryDevice(int32_t line, int32_t port, EngineText* info) override;
     int32_t EnumeratePorts(int32_t* ports, int32_t* count) override;
     int32_t Download(int32_t line, int32_t port) override;
@@ -44,7 +39,6 @@ private:
     SimConfig m_config;
     const std::string m_busDir;
     std::mutex m_mutex;
-    EngineEventSink* m_sink = nullptr; // guarded by m_mutex
     int32_t m_mode = 0;                // guarded by m_mutex
     BusWatcher m_watcher;
 };

@@ -5,13 +5,10 @@
 #include <algorithm>
 #include <tuple>
 
-namespace fastboot {
+namespace usb {
 
 namespace {
 
-constexpr uint8_t kFastbootClass = 0xff;
-constexpr uint8_t kFastbootSubclass = 0x42;
-constexpr uint8_t kFastbootProtocol = 0x03;
 constexpr auto kScanPeriod = std::chrono::seconds(1);
 constexpr auto kWaitStep = std::chrono::milliseconds(200);
 
@@ -31,15 +28,15 @@ std::optional<UsbLocation> locationOf(libusb_device* device)
     return UsbLocation(libusb_get_bus_number(device), std::vector<int>(ports, ports + n));
 }
 
-// Finds the fastboot interface and its two bulk endpoints.
-bool findFastboot(const libusb_config_descriptor* config, UsbDeviceInfo* info)
+// Finds the wanted interface and its two bulk endpoints.
+bool findInterface(const libusb_config_descriptor* config, const UsbInterfaceClass& wanted, UsbDeviceInfo* info)
 {
     for (int i = 0; i < config->bNumInterfaces; ++i) {
         const libusb_interface& interface = config->interface[i];
         for (int a = 0; a < interface.num_altsetting; ++a) {
             const libusb_interface_descriptor& alt = interface.altsetting[a];
-            if (alt.bInterfaceClass != kFastbootClass || alt.bInterfaceSubClass != kFastbootSubclass
-                || alt.bInterfaceProtocol != kFastbootProtocol)
+            if (alt.bInterfaceClass != wanted.classCode || alt.bInterfaceSubClass != wanted.subclass
+                || alt.bInterfaceProtocol != wanted.protocol)
                 continue;
             uint8_t in = 0;
             uint8_t out = 0;
@@ -64,19 +61,18 @@ bool findFastboot(const libusb_config_descriptor* config, UsbDeviceInfo* info)
 
 bool sameDevices(const std::vector<UsbDeviceInfo>& a, const std::vector<UsbDeviceInfo>& b)
 {
-    const auto key = [](const UsbDeviceInfo& d) { return std::tie(d.socket, d.bootRom, d.fastboot, d.address); };
+    const auto key = [](const UsbDeviceInfo& d) { return std::tie(d.socket, d.bootRom, d.hasInterface, d.address); };
     return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                       [&](const UsbDeviceInfo& x, const UsbDeviceInfo& y) { return key(x) == key(y); });
 }
 
 } // namespace
 
-UsbBus::UsbBus(std::string sysfsRoot, bool hotPlug)
-    : m_sysfsRoot(std::move(sysfsRoot))
+UsbBus::UsbBus(UsbInterfaceClass wanted, std::string sysfsRoot, bool hotPlug)
+    : m_wanted(wanted)
+    , m_sysfsRoot(std::move(sysfsRoot))
     , m_wantHotPlug(hotPlug)
 {
-    const auto ids = parseUsbIds(kDefaultBootRomIds);
-    m_bootRomIds = ids ? *ids : std::vector<UsbId>{};
 }
 
 UsbBus::~UsbBus()
@@ -200,8 +196,8 @@ std::optional<UsbDeviceInfo> UsbBus::waitFor(const UsbLocation& socket, Clock::t
     }
 }
 
-std::optional<UsbDeviceInfo> UsbBus::classify(libusb_device* device, const std::vector<UsbId>& bootRomIds,
-                                              const std::string& sysfsRoot)
+std::optional<UsbDeviceInfo> UsbBus::classify(libusb_device* device, const UsbInterfaceClass& wanted,
+                                              const std::vector<UsbId>& bootRomIds, const std::string& sysfsRoot)
 {
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(device, &descriptor) != 0 || descriptor.bDeviceClass == LIBUSB_CLASS_HUB)
@@ -222,7 +218,7 @@ std::optional<UsbDeviceInfo> UsbBus::classify(libusb_device* device, const std::
     if (libusb_get_active_config_descriptor(device, &config) != 0
         && libusb_get_config_descriptor(device, 0, &config) != 0)
         return info; // something is there, whatever it is
-    info.fastboot = findFastboot(config, &info);
+    info.hasInterface = findInterface(config, wanted, &info);
     libusb_free_config_descriptor(config);
     return info;
 }
@@ -238,7 +234,7 @@ std::vector<UsbDeviceInfo> UsbBus::scan() const
     libusb_device** list = nullptr;
     const ssize_t n = libusb_get_device_list(m_context, &list);
     for (ssize_t i = 0; i < n; ++i) {
-        if (auto info = classify(list[i], bootRomIds, m_sysfsRoot))
+        if (auto info = classify(list[i], m_wanted, bootRomIds, m_sysfsRoot))
             found.push_back(std::move(*info));
     }
     if (n >= 0)
@@ -290,4 +286,4 @@ void UsbBus::runWatch()
     }
 }
 
-} // namespace fastboot
+} // namespace usb

@@ -17,23 +17,23 @@
 struct libusb_context;
 struct libusb_device;
 
-namespace fastboot {
+namespace usb {
 
-// A USB device the engine cares about, as found on the bus.
+// A USB device in a socket, as found on the bus.
 struct UsbDeviceInfo {
     UsbLocation socket;   // the port, mapped to its USB 2 name
     UsbLocation location; // where the device is now (the SuperSpeed name at SuperSpeed)
     UsbId id;
     int address = 0;      // changes at every enumeration
-    bool bootRom = false; // present, but in a boot-ROM mode: no fastboot
-    bool fastboot = false; // has the fastboot interface (neither: a phone running its system, ...)
-    int interface = -1;   // the fastboot interface and its bulk endpoints
+    bool bootRom = false; // present, but in a boot-ROM mode (one of the caller's ids)
+    bool hasInterface = false; // has the caller's interface (neither: a phone running its system, ...)
+    int interface = -1;   // that interface and its bulk endpoints
     uint8_t endpointIn = 0;
     uint8_t endpointOut = 0;
 };
 
-// The USB buses through libusb: which devices (fastboot, boot ROM or any
-// other) are in which socket, kept up to date by libusb's hot-plug callbacks where the
+// The USB buses through libusb: which devices (with the interface the
+// caller looks for, boot ROM or any other) are in which socket, kept up to date by libusb's hot-plug callbacks where the
 // platform has them and by a scan every second in any case.
 //
 // Two threads of its own: one handles libusb's events and does nothing else
@@ -45,10 +45,11 @@ class UsbBus final
 public:
     using Clock = std::chrono::steady_clock;
 
-    // sysfsRoot is where the SuperSpeed port peers are looked up. Without
-    // hotPlug the bus relies on its scan every second alone, as on a
+    // wanted is the interface the caller talks to (with a bulk endpoint
+    // each way). sysfsRoot is where the SuperSpeed port peers are looked up.
+    // Without hotPlug the bus relies on its scan every second alone, as on a
     // platform without hot-plug callbacks.
-    explicit UsbBus(std::string sysfsRoot = "/sys", bool hotPlug = true);
+    explicit UsbBus(UsbInterfaceClass wanted, std::string sysfsRoot = "/sys", bool hotPlug = true);
     ~UsbBus();
     UsbBus(const UsbBus&) = delete;
     UsbBus& operator=(const UsbBus&) = delete;
@@ -59,6 +60,7 @@ public:
     // Stops both threads and libusb. No onChange call starts after it began.
     void stop();
 
+    // The ids whose devices are boot ROMs (none until set).
     void setBootRomIds(std::vector<UsbId> ids);
     bool hotPlug() const { return m_hotPlug; }
     libusb_context* context() const { return m_context; }
@@ -73,11 +75,11 @@ public:
     std::optional<UsbDeviceInfo> waitFor(const UsbLocation& socket, Clock::time_point deadline,
                                          const std::function<bool(const UsbDeviceInfo&)>& accept) const;
 
-    // What one libusb device is to the engine: a fastboot interface, a boot
+    // What one libusb device is to the caller: the wanted interface, a boot
     // ROM of the list, or anything else in a socket (it occupies it); nullopt
     // for hubs.
-    static std::optional<UsbDeviceInfo> classify(libusb_device* device, const std::vector<UsbId>& bootRomIds,
-                                                 const std::string& sysfsRoot);
+    static std::optional<UsbDeviceInfo> classify(libusb_device* device, const UsbInterfaceClass& wanted,
+                                                 const std::vector<UsbId>& bootRomIds, const std::string& sysfsRoot);
 
     // Something changed on the bus: scan soon (libusb's hot-plug callback).
     void poke();
@@ -93,6 +95,7 @@ private:
     void runEvents();
     void runWatch();
 
+    const UsbInterfaceClass m_wanted;
     const std::string m_sysfsRoot;
     const bool m_wantHotPlug;
     libusb_context* m_context = nullptr;
@@ -111,4 +114,4 @@ private:
     mutable std::map<UsbLocation, int> m_leaving; // guarded by m_mutex; trimmed by every scan
 };
 
-} // namespace fastboot
+} // namespace usb

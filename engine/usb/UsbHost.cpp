@@ -1,42 +1,23 @@
 #include "UsbHost.h"
 
 #include <cstdio>
-#include <mutex>
 
-namespace fastboot {
+namespace usb {
 
-namespace {
-
-std::mutex& currentMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::weak_ptr<UsbBus>& current()
-{
-    static std::weak_ptr<UsbBus> bus;
-    return bus;
-}
-
-} // namespace
-
-UsbHost::UsbHost(std::string configPath, std::function<void()> onChange)
-    : m_ports(std::move(configPath))
+UsbHost::UsbHost(UsbPortSettings settings, UsbInterfaceClass wanted, std::string name,
+                 std::function<void()> onChange)
+    : m_name(std::move(name))
+    , m_ports(std::move(settings))
     , m_onChange(std::move(onChange))
-    , m_bus(std::make_shared<UsbBus>())
+    , m_bus(std::make_unique<UsbBus>(wanted))
 {
     m_bus->setBootRomIds(m_ports.bootRomIds());
     std::string error;
     if (!m_bus->start([this] { busChanged(); }, &error)) {
         // A station without USB still drives its TCP devices.
-        std::fprintf(stderr, "fastboot engine: %s\n", error.c_str());
+        report(error);
         m_bus.reset();
         return;
-    }
-    {
-        std::lock_guard lock(currentMutex());
-        current() = m_bus;
     }
     busChanged(); // learn what is plugged in already
 }
@@ -52,57 +33,48 @@ void UsbHost::reload()
     std::string warning;
     m_ports.reload(&warning);
     if (!warning.empty())
-        std::fprintf(stderr, "fastboot engine: %s\n", warning.c_str());
+        report(warning);
     if (m_bus)
         m_bus->setBootRomIds(m_ports.bootRomIds());
 }
 
-UsbHost::Presence UsbHost::presence(const UsbLocation& socket) const
+UsbHost::Enumeration UsbHost::enumeration(const UsbLocation& socket) const
 {
     if (!m_bus)
-        return Presence::None;
+        return {};
     for (const UsbDeviceInfo& device : m_bus->devices()) {
         if (device.socket != socket)
             continue;
         // A device told to reboot is on its way out: gone already, so that
         // no query waits for it and the line is offered when it is back.
         if (device.address == m_bus->leavingAddress(socket))
-            return Presence::None;
-        return device.bootRom ? Presence::BootRom : device.fastboot ? Presence::Fastboot : Presence::Other;
+            return {};
+        const Presence presence = device.bootRom        ? Presence::BootRom
+                                  : device.hasInterface ? Presence::Ready
+                                                        : Presence::Other;
+        return {device.address, presence};
     }
-    return Presence::None;
+    return {};
 }
 
-int UsbHost::enumeration(const UsbLocation& socket) const
+void UsbHost::report(const std::string& text) const
 {
-    if (presence(socket) == Presence::None)
-        return 0;
-    for (const UsbDeviceInfo& device : m_bus->devices()) {
-        if (device.socket == socket)
-            return device.address * 4 + (device.bootRom ? 1 : device.fastboot ? 2 : 3);
-    }
-    return 0;
-}
-
-std::shared_ptr<UsbBus> UsbHost::currentBus()
-{
-    std::lock_guard lock(currentMutex());
-    return current().lock();
+    std::fprintf(stderr, "%s: %s\n", m_name.c_str(), text.c_str());
 }
 
 void UsbHost::busChanged()
 {
     if (m_ports.learning()) {
         for (const UsbDeviceInfo& device : m_bus->devices()) {
-            if (m_ports.portOf(device.socket) != 0 || !(device.fastboot || device.bootRom))
+            if (m_ports.portOf(device.socket) != 0 || !(device.hasInterface || device.bootRom))
                 continue;
             std::string error;
             if (m_ports.learn(device.socket, &error) == 0)
-                std::fprintf(stderr, "fastboot engine: %s\n", error.c_str());
+                report(error);
         }
     }
     if (m_onChange)
         m_onChange();
 }
 
-} // namespace fastboot
+} // namespace usb

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-namespace fastboot {
+namespace usb {
 
 namespace {
 
@@ -49,4 +49,4 @@ std::optional<std::vector<UsbId>> parseUsbIds(std::string_view text, std::string
     return ids;
 }
 
-} // namespace fastboot
+} // namespace usb

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace fastboot {
+namespace usb {
 
 // A USB vendor and product id pair.
 struct UsbId {
@@ -15,12 +15,15 @@ struct UsbId {
     friend bool operator==(const UsbId&, const UsbId&) = default;
 };
 
-// Boot-ROM download modes of common phone and modem SoCs: devices with these
-// ids are present but cannot take a fastboot download.
-constexpr std::string_view kDefaultBootRomIds = "05c6:9008,0e8d:0003,1782:4d00,1f3a:efe8,2207:350b,1b8e:c003";
+// The class, subclass and protocol of the interface an engine talks to.
+struct UsbInterfaceClass {
+    uint8_t classCode = 0;
+    uint8_t subclass = 0;
+    uint8_t protocol = 0;
+};
 
 // "vid:pid,vid:pid" in hex (blanks around entries allowed, "0x" optional).
 // nullopt when an entry is not such a pair; *bad then names it.
 std::optional<std::vector<UsbId>> parseUsbIds(std::string_view text, std::string* bad = nullptr);
 
-} // namespace fastboot
+} // namespace usb

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-namespace fastboot {
+namespace usb {
 
 namespace {
 
@@ -131,4 +131,4 @@ UsbLocation UsbLocation::socket(const std::string& sysfsRoot) const
     return mapped ? *mapped : *this;
 }
 
-} // namespace fastboot
+} // namespace usb

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace fastboot {
+namespace usb {
 
 // Where a USB device sits: its bus and the chain of hub ports from the root
 // hub down to it, written as the kernel names the device in sysfs ("1-2.3":
@@ -47,4 +47,4 @@ private:
     std::vector<int> m_ports;
 };
 
-} // namespace fastboot
+} // namespace usb

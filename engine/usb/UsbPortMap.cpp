@@ -1,33 +1,22 @@
 #include "UsbPortMap.h"
 
-#include "platform/IniText.h"
+#include "FileText.h"
+#include "PortKeys.h"
+#include "core/IniText.h"
 
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
-namespace fastboot {
+namespace usb {
 
 namespace {
 
 // A default no file can hold: tells a missing key from an empty one.
 constexpr std::string_view kMissing = "\n";
 
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string portKey(int port)
-{
-    return "PORT." + std::to_string(port);
-}
-
 } // namespace
 
-UsbPortMap::UsbPortMap(std::string configPath, std::string sysfsRoot)
-    : m_configPath(std::move(configPath))
+UsbPortMap::UsbPortMap(UsbPortSettings settings, std::string sysfsRoot)
+    : m_settings(std::move(settings))
     , m_sysfsRoot(std::move(sysfsRoot))
 {
     reload();
@@ -35,7 +24,7 @@ UsbPortMap::UsbPortMap(std::string configPath, std::string sysfsRoot)
 
 void UsbPortMap::reload(std::string* warning)
 {
-    const std::string text = readAll(m_configPath);
+    const std::string text = engine::fileText(m_settings.configPath);
     std::lock_guard lock(m_mutex);
     parse(text, warning);
 }
@@ -43,23 +32,22 @@ void UsbPortMap::reload(std::string* warning)
 void UsbPortMap::parse(const std::string& text, std::string* warning)
 {
     m_sockets.clear();
-    for (int port = 1; port <= kMaxPort; ++port) {
-        const std::string value = IniText::valueIn(text, kSection, portKey(port));
+    for (const auto& [port, value] : engine::portKeys(text, m_settings.section)) {
         if (value.rfind("usb:", 0) != 0)
             continue;
         if (const auto location = UsbLocation::parse(value.substr(4)))
             m_sockets[port] = location->socket(m_sysfsRoot);
     }
-    const std::string learn = IniText::valueIn(text, kSection, "LEARN_PORTS");
+    const std::string learn = IniText::valueIn(text, m_settings.section, "LEARN_PORTS");
     m_learning = learn.empty() || IniText::leadingInt(learn) != 0;
 
-    const std::string ids = IniText::valueIn(text, kSection, "BOOTROM_IDS", kMissing);
+    const std::string ids = IniText::valueIn(text, m_settings.section, "BOOTROM_IDS", kMissing);
     std::string bad;
-    auto parsed = parseUsbIds(ids == kMissing ? kDefaultBootRomIds : std::string_view(ids), &bad);
+    auto parsed = parseUsbIds(ids == kMissing ? std::string_view(m_settings.defaultBootRomIds) : std::string_view(ids), &bad);
     if (!parsed) {
         if (warning)
             *warning = "BOOTROM_IDS: \"" + bad + "\" is not a vid:pid pair in hex; the default list is used";
-        parsed = parseUsbIds(kDefaultBootRomIds);
+        parsed = parseUsbIds(m_settings.defaultBootRomIds);
     }
     m_bootRomIds = parsed ? *parsed : std::vector<UsbId>{};
 }
@@ -111,7 +99,7 @@ int UsbPortMap::learn(const UsbLocation& socket, std::string* error)
     int bound = 0;
     int free = 0;
     bool added = false;
-    const bool written = IniText(m_configPath).update([&](std::string& text) {
+    const bool written = IniText(m_settings.configPath).update([&](std::string& text) {
         parse(text, nullptr);
         for (const auto& [port, location] : m_sockets) {
             if (location == socket) {
@@ -120,10 +108,10 @@ int UsbPortMap::learn(const UsbLocation& socket, std::string* error)
             }
         }
         for (int port = 1; port <= kMaxPort && free == 0; ++port) {
-            if (IniText::valueIn(text, kSection, portKey(port), kMissing) == kMissing)
+            if (IniText::valueIn(text, m_settings.section, engine::portKey(port), kMissing) == kMissing)
                 free = port;
         }
-        added = free != 0 && IniText::setValueIn(text, kSection, portKey(free), "usb:" + socket.text());
+        added = free != 0 && IniText::setValueIn(text, m_settings.section, engine::portKey(free), "usb:" + socket.text());
         return added;
     });
     if (bound != 0)
@@ -135,11 +123,11 @@ int UsbPortMap::learn(const UsbLocation& socket, std::string* error)
     }
     if (!written || !added) {
         if (error)
-            *error = "cannot write " + m_configPath + " to bind the USB device at " + socket.text();
+            *error = "cannot write " + m_settings.configPath + " to bind the USB device at " + socket.text();
         return 0;
     }
     m_sockets[free] = socket;
     return free;
 }
 
-} // namespace fastboot
+} // namespace usb

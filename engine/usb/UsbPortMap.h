@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PortKeys.h"
 #include "UsbIds.h"
 #include "UsbLocation.h"
 
@@ -9,22 +10,30 @@
 #include <string>
 #include <vector>
 
-namespace fastboot {
+namespace usb {
 
-// The USB side of section [FASTBOOT_Engine] of config.ini:
+// Where an engine keeps its USB settings: the file, its section there, and
+// the boot-ROM ids that apply while the section names none.
+struct UsbPortSettings {
+    std::string configPath;
+    std::string section;
+    std::string defaultBootRomIds; // "vid:pid,..."
+};
+
+// The USB side of an engine's section of config.ini:
 //   PORT.<n>=usb:<location>  binds the tool's port number n (1..255) to a socket
-//   LEARN_PORTS=1            a fastboot or boot-ROM device in a socket that no
-//                            PORT.<n> names gets the lowest free number, saved at once
+//   LEARN_PORTS=1            a device with the engine's interface or a boot ROM
+//                            in a socket that no PORT.<n> names gets the lowest
+//                            free number, saved at once
 //   BOOTROM_IDS=vid:pid,...  devices present but not ready (boot-ROM modes)
 // A location written at its SuperSpeed name is kept at its USB 2 name, so
 // either spelling binds the socket. Safe to use from any thread.
 class UsbPortMap final
 {
 public:
-    static constexpr const char* kSection = "FASTBOOT_Engine";
-    static constexpr int kMaxPort = 255;
+    static constexpr int kMaxPort = engine::kMaxPortKey;
 
-    UsbPortMap(std::string configPath, std::string sysfsRoot = "/sys");
+    explicit UsbPortMap(UsbPortSettings settings, std::string sysfsRoot = "/sys");
 
     // Reads the section again; *warning tells about a bad BOOTROM_IDS value
     // (the default list is kept then).
@@ -45,7 +54,7 @@ public:
 private:
     void parse(const std::string& text, std::string* warning); // holds m_mutex
 
-    const std::string m_configPath;
+    const UsbPortSettings m_settings;
     const std::string m_sysfsRoot;
     mutable std::mutex m_mutex;
     std::map<int, UsbLocation> m_sockets;
@@ -53,4 +62,4 @@ private:
     std::vector<UsbId> m_bootRomIds;
 };
 
-} // namespace fastboot
+} // namespace usb

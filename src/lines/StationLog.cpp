@@ -1,6 +1,6 @@
 #include "lines/StationLog.h"
 
-#include "platform/FileOps.h"
+#include "core/FileOps.h"
 #include "platform/TextCodec.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "platform/AppendFile.h"
 
-#include "platform/FileOps.h"
+#include "core/FileOps.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AtomicWriter.h"
+#include "core/AtomicWriter.h"
 
 #include <QByteArray>
 #include <QString>

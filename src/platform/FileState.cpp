@@ -1,6 +1,6 @@
 #include "platform/FileState.h"
 
-#include "platform/FileOps.h"
+#include "core/FileOps.h"
 
 #include <QFile>
 

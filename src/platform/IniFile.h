@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/IniText.h"
+#include "core/IniText.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "platform/SingleInstance.h"
 
-#include "platform/FileOps.h"
+#include "core/FileOps.h"
 #include "platform/StationPaths.h"
 
 #include <QFile>

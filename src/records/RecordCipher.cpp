@@ -1,7 +1,7 @@
 #include "records/RecordCipher.h"
 
 #include "platform/AtomicFile.h"
-#include "platform/FileOps.h"
+#include "core/FileOps.h"
 #include "platform/FileState.h"
 #include "records/RecordPrompts.h"
 

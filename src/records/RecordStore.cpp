@@ -1,7 +1,7 @@
 #include "records/RecordStore.h"
 
 #include "platform/AtomicFile.h"
-#include "platform/FileOps.h"
+#include "core/FileOps.h"
 #include "platform/FileState.h"
 #include "records/RecordCipher.h"
 #include "records/RecordPrompts.h"

@@ -1,6 +1,6 @@
 #include "settings/StationConfig.h"
 
-#include "settings/StationLines.h"
+#include "core/StationLines.h"
 
 #include "platform/StationPaths.h"
 #include "platform/TextCodec.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/FileStamp.h"
+#include "core/FileStamp.h"
 #include "settings/VersionScanner.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/VersionScan.h"
+#include "core/VersionScan.h"
 
 #include <QByteArray>
 #include <QString>

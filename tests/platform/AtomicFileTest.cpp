@@ -1,5 +1,5 @@
 #include "platform/AtomicFile.h"
-#include "platform/FileOps.h"
+#include "core/FileOps.h"
 #include "platform/IniFile.h"
 
 #include "support/TempDir.h"

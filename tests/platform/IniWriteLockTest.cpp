@@ -3,7 +3,7 @@
 // platform core that every engine library links, and other processes.
 #include "IniWriter.h"
 
-#include "platform/IniText.h"
+#include "core/IniText.h"
 
 #include "support/TempDir.h"
 

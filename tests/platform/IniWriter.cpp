@@ -1,6 +1,6 @@
 #include "IniWriter.h"
 
-#include "platform/IniText.h"
+#include "core/IniText.h"
 
 #include <string>
 

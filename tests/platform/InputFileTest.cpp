@@ -1,5 +1,5 @@
-#include "platform/FileStamp.h"
-#include "platform/InputFile.h"
+#include "core/FileStamp.h"
+#include "core/InputFile.h"
 
 #include "support/TempDir.h"
 

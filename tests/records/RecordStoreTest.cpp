@@ -1,4 +1,4 @@
-#include "platform/FileOps.h"
+#include "core/FileOps.h"
 #include "platform/ProcessEnd.h"
 #include "platform/StationPaths.h"
 #include "app/RecordPrompter.h"

@@ -75,15 +75,16 @@ TEST(UsbTestbed, DevicesAppearAtTheirPortsAndAnswerBulkTransfers)
 
 // ---- UsbBus on the emulated tree ----
 
+#include "FastbootUsb.h"
 #include "UsbBus.h"
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 
-using fastboot::UsbBus;
-using fastboot::UsbDeviceInfo;
-using fastboot::UsbLocation;
+using usb::UsbBus;
+using usb::UsbDeviceInfo;
+using usb::UsbLocation;
 
 namespace {
 
@@ -122,7 +123,9 @@ protected:
     }
     void startBus(bool hotPlug = true)
     {
-        m_bus = std::make_unique<UsbBus>(m_bed->rootDir(), hotPlug);
+        // The emulated devices offer the fastboot interface.
+        m_bus = std::make_unique<UsbBus>(fastboot::kFastbootInterface, m_bed->rootDir(), hotPlug);
+        m_bus->setBootRomIds(*usb::parseUsbIds(fastboot::kDefaultBootRomIds));
         std::string error;
         ASSERT_TRUE(m_bus->start([this] { ++m_changes; }, &error)) << error;
     }
@@ -160,13 +163,13 @@ TEST_F(UsbBusTest, FindsEveryDeviceBySocketAndTellsWhatItIs)
     EXPECT_FALSE(devices[1].bootRom);
     EXPECT_EQ(devices[2].socket, at("1-1.4"));
     EXPECT_EQ(devices[2].location, at("2-1.4"));
-    EXPECT_TRUE(devices[1].fastboot);
+    EXPECT_TRUE(devices[1].hasInterface);
     EXPECT_EQ(devices[3].socket, at("1-1.5"));
     EXPECT_TRUE(devices[3].bootRom);
-    EXPECT_FALSE(devices[3].fastboot);
+    EXPECT_FALSE(devices[3].hasInterface);
     EXPECT_EQ(devices[4].socket, at("1-1.6"));
     EXPECT_FALSE(devices[4].bootRom);
-    EXPECT_FALSE(devices[4].fastboot);
+    EXPECT_FALSE(devices[4].hasInterface);
 
     // The list is the station's to change: then it is just some device.
     m_bus->setBootRomIds({});

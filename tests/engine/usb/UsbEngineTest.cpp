@@ -279,7 +279,7 @@ TEST_F(UsbEngineTest, TwoHostsNeverDriveOneDevice)
     m_station->writeConfig("PORT.1=usb:1-1.1\r\n");
     m_bed->plugModel("1-1.1", model(1));
     // Another host on the same machine has the interface first.
-    fastboot::UsbBus other;
+    fastboot::UsbBus other(fastboot::kFastbootInterface);
     std::string why;
     ASSERT_TRUE(other.start({}, &why)) << why;
     auto held = fastboot::UsbTransport::open(other, *fastboot::UsbLocation::parse("1-1.1"),

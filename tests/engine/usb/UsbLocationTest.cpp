@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
-using fastboot::UsbLocation;
+using usb::UsbLocation;
 namespace fs = std::filesystem;
 
 TEST(UsbLocation, ParsesAndPrintsPortChains)

@@ -1,9 +1,10 @@
 // The USB keys of [FASTBOOT_Engine]: socket bindings, learning new sockets
 // into config.ini, and the boot-ROM id list.
+#include "FastbootUsb.h"
 #include "UsbIds.h"
 #include "UsbPortMap.h"
 
-#include "platform/IniText.h"
+#include "core/IniText.h"
 
 #include "support/TempDir.h"
 
@@ -13,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
-using fastboot::parseUsbIds;
-using fastboot::UsbId;
-using fastboot::UsbLocation;
-using fastboot::UsbPortMap;
+using usb::parseUsbIds;
+using usb::UsbId;
+using usb::UsbLocation;
+using usb::UsbPortMap;
 
 namespace {
 
@@ -55,7 +56,7 @@ TEST_F(UsbPortMapTest, ReadsBindingsAndSettings)
 {
     write("[FASTBOOT_Engine]\r\nPORT.1=usb:1-1.2\r\nPORT.2=tcp:127.0.0.1:5554\r\nPORT.3=usb:garbage\r\n"
           "PORT.7=\"usb:1-3\"\r\nLEARN_PORTS=0\r\nBOOTROM_IDS=1234:abcd\r\n");
-    UsbPortMap map(path(), "/nonexistent");
+    UsbPortMap map(fastboot::usbPortSettings(path()), "/nonexistent");
     EXPECT_EQ(map.ports(), (std::vector<int>{1, 7}));
     EXPECT_EQ(map.socketOf(1), at("1-1.2"));
     EXPECT_EQ(map.portOf(at("1-3")), 7);
@@ -79,7 +80,7 @@ TEST_F(UsbPortMapTest, LearnsTheLowestFreeNumberAndKeepsTheRestOfTheFile)
                               "PORT.1=usb:1-1.1\r\nPORT.2=tcp:127.0.0.1:5554\r\nPORT.4=\r\nREBOOT=1\r\n"
                               "[GET_DLL_Setting]\r\nPORTS=1,2,0,0,0,0,0,0\r\n";
     write(before);
-    UsbPortMap map(path(), "/nonexistent");
+    UsbPortMap map(fastboot::usbPortSettings(path()), "/nonexistent");
     std::string error;
     // 2 has a TCP device and 4 an empty key: both are taken.
     EXPECT_EQ(map.learn(at("1-1.3"), &error), 3);
@@ -104,13 +105,14 @@ TEST_F(UsbPortMapTest, LearningFailsCleanlyWhenFullOrUnwritable)
     for (int n = 1; n <= 255; ++n)
         full += "PORT." + QByteArray::number(n) + "=tcp:127.0.0.1:" + QByteArray::number(1000 + n) + "\n";
     write(full);
-    UsbPortMap map(path(), "/nonexistent");
+    UsbPortMap map(fastboot::usbPortSettings(path()), "/nonexistent");
     std::string error;
     EXPECT_EQ(map.learn(at("1-1.3"), &error), 0);
     EXPECT_NE(error.find("PORT.255"), std::string::npos);
     EXPECT_EQ(read(), full);
 
-    UsbPortMap nowhere(m_dir.file(QStringLiteral("missing/config.ini")).toStdString(), "/nonexistent");
+    UsbPortMap nowhere(fastboot::usbPortSettings(m_dir.file(QStringLiteral("missing/config.ini")).toStdString()),
+                        "/nonexistent");
     error.clear();
     EXPECT_EQ(nowhere.learn(at("1-1.3"), &error), 0);
     EXPECT_NE(error.find("cannot write"), std::string::npos);
@@ -125,7 +127,7 @@ TEST_F(UsbPortMapTest, LearningBesideTheToolsWritesLosesNoKey)
     write("[FASTBOOT_Engine]\r\nREBOOT=1\r\n[GET_DLL_Setting]\r\nPORTS=1,2,0,0,0,0,0,0\r\n");
     constexpr int kSockets = 200;
     constexpr int kToolWrites = 1000;
-    UsbPortMap map(path(), "/nonexistent");
+    UsbPortMap map(fastboot::usbPortSettings(path()), "/nonexistent");
     std::thread tool([&] {
         const IniText ini(path());
         for (int i = 0; i < kToolWrites; ++i)
@@ -136,7 +138,7 @@ TEST_F(UsbPortMapTest, LearningBesideTheToolsWritesLosesNoKey)
         EXPECT_EQ(map.learn(at(("1-" + std::to_string(n)).c_str()), &error), n) << error;
     tool.join();
 
-    UsbPortMap fresh(path(), "/nonexistent");
+    UsbPortMap fresh(fastboot::usbPortSettings(path()), "/nonexistent");
     for (int n = 1; n <= kSockets; ++n)
         EXPECT_EQ(fresh.portOf(at(("1-" + std::to_string(n)).c_str())), n);
     const IniText ini(path());

@@ -1,6 +1,6 @@
 #include "DeviceConfig.h"
 
-#include "platform/IniText.h"
+#include "core/IniText.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "LibraryFolder.h"
+#include "core/LibraryFolder.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,7 +1,7 @@
-#include "platform/IniText.h"
+#include "core/IniText.h"
 
-#include "platform/AtomicWriter.h"
-#include "platform/FileOps.h"
+#include "core/AtomicWriter.h"
+#include "core/FileOps.h"
 
 #include <cerrno>
 #include <climits>

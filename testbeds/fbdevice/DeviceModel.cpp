@@ -1,8 +1,8 @@
 #include "DeviceModel.h"
 
 #include "SparseImage.h"
-#include "platform/InputFile.h"
-#include "settings/VersionScan.h"
+#include "core/InputFile.h"
+#include "core/VersionScan.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "platform/AtomicWriter.h"
+#include "core/AtomicWriter.h"
 
-#include "platform/FileOps.h"
+#include "core/FileOps.h"
 
 #include <cerrno>
 #include <climits>

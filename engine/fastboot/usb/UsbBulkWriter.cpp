@@ -1,6 +1,6 @@
 #include "UsbBulkWriter.h"
 
-#include "platform/InputFile.h"
+#include "core/InputFile.h"
 
 #include <libusb.h>
 

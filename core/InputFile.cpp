@@ -1,6 +1,6 @@
-#include "platform/InputFile.h"
+#include "core/InputFile.h"
 
-#include "platform/FileOps.h"
+#include "core/FileOps.h"
 
 #include <cerrno>
 

@@ -52,7 +52,7 @@ std::unique_ptr<UsbTransport> UsbTransport::open(UsbBus& bus, const UsbLocation&
         return nullptr;
     };
     const auto device = bus.waitFor(socket, deadline, [&](const UsbDeviceInfo& d) {
-        return d.fastboot && d.address != bus.leavingAddress(socket);
+        return d.hasInterface && d.address != bus.leavingAddress(socket);
     });
     if (!device)
         return fail(OpenError::NoDevice, "no fastboot device in USB socket " + socket.text());

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Transport.h"
-#include "UsbBus.h"
+#include "FastbootUsb.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
-#include "settings/VersionScan.h"
+#include "core/VersionScan.h"
 
-#include "platform/InputFile.h"
+#include "core/InputFile.h"
 
 #include <algorithm>
 #include <cstring>
