@@ -1,3 +1,4 @@
+#include "core/StationLines.h"
 #include "FastbootEngine.h"
 
 #include "BoundedTransport.h"
@@ -19,7 +20,6 @@ namespace fastboot {
 
 namespace {
 
-constexpr int32_t kLines = 8;
 
 void setText(EngineText* info, const std::string& text)
 {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <vector>
+#include "core/StationLines.h"
 
 class QLabel;
 class QProgressBar;
@@ -15,7 +16,6 @@ class QWidget;
 class LineRowWidgets final
 {
 public:
-    static constexpr int kLines = 8;
 
     // widgets in the order of MainWindowLayout::lineRow.
     void Attach(int line, const std::vector<QWidget*>& widgets);

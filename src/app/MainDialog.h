@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/StationLines.h"
 #include "app/KeyFilter.h"
 #include "app/LineRowWidgets.h"
 #include "app/RecordDbPanel.h"
@@ -46,7 +47,6 @@ class MainDialog final : public QDialog, public LineRows
     Q_DISABLE_COPY_MOVE(MainDialog)
 
 public:
-    static constexpr int kLines = 8;
     static constexpr int kClockTimer = 500;
 
     struct Services

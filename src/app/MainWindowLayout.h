@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/StationLines.h"
 #include "app/DialogTemplate.h"
 
 #include <array>
@@ -9,7 +10,6 @@
 // data. Lines 6 to 8 exist but are created hidden.
 namespace MainWindowLayout {
 
-constexpr int kLines = 8;
 constexpr int kVisibleLines = 5;
 constexpr int kWidth = 331;  // dialog units
 constexpr int kHeight = 210;

@@ -22,7 +22,7 @@ constexpr int kPortManagement = 1093;
 std::vector<ControlSpec> portTemplate()
 {
     std::vector<ControlSpec> controls;
-    for (int line = 0; line < PortConfigDialog::kLines; ++line) {
+    for (int line = 0; line < kLines; ++line) {
         const bool hidden = line >= kVisibleLines;
         const int y = 14 + 14 * line;
         controls.push_back({K::Label, 0, QStringLiteral("LINE_%1 :").arg(line + 1), 13, y, 30, 8, hidden});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/StationLines.h"
 #include "settings/StationConfig.h"
 
 #include <QDialog>
@@ -17,7 +18,6 @@ class PortConfigDialog final : public QDialog
     Q_DISABLE_COPY_MOVE(PortConfigDialog)
 
 public:
-    static constexpr int kLines = 8;
     static constexpr int kMaxPorts = 256;
 
     PortConfigDialog(const std::array<int32_t, kMaxPorts>& ports, int count,

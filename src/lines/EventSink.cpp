@@ -1,10 +1,10 @@
+#include "core/StationLines.h"
 #include "lines/EventSink.h"
 
 #include "lines/LineEventHandler.h"
 
 namespace {
 
-constexpr int32_t kLines = 8;
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/StationLines.h"
 #include "lines/EngineBinding.h"
 #include "lines/LineEventHandler.h"
 #include "lines/LineState.h"
@@ -37,7 +38,6 @@ class VersionFileReader;
 class LineController final : public LineEventHandler
 {
 public:
-    static constexpr int kLines = 8;
 
     // context: the window thread's target for calls from other threads; it
     // must outlive the controller.

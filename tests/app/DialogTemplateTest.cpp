@@ -39,7 +39,7 @@ TEST(DialogTemplate, ControlsAreNamedByIdentifier)
 TEST(MainWindowLayout, EveryLineControlHasItsOwnIdentifier)
 {
     std::set<int> seen;
-    for (int line = 0; line < MainWindowLayout::kLines; ++line)
+    for (int line = 0; line < kLines; ++line)
         for (const ControlSpec& spec : MainWindowLayout::lineRow(line))
             if (spec.id != 0)
                 EXPECT_TRUE(seen.insert(spec.id).second) << spec.id;
