@@ -169,6 +169,19 @@ protected:
     {
         m_engine.setDownload([](ScriptedEngine& e, int line, int) { e.result(line, 0); });
     }
+    // Two units with one IMEI on the first two lines: both are flashed and pass.
+    void expectSameImeiUnitsBothPass()
+    {
+        passDownloads();
+        plug(3);
+        plug(4); // the same IMEI
+        start("3,4", makePackage());
+        m_lines->StartAllLines();
+        waitLineIdle(0);
+        waitLineIdle(1);
+        EXPECT_EQ(m_rows.badge(1), BADGE_PASS);
+        EXPECT_EQ(m_engine.downloads(), 2);
+    }
     // Records in the plain scratch copy of the log, one per line.
     int records() const
     {
@@ -652,29 +665,13 @@ TEST_F(LineControllerTest, SecondUnitWithTheSameImeiIsRefusedAndNeitherCountedNo
 TEST_F(LineControllerTest, DuplicateImeiCheckOffLetsBothUnitsThrough)
 {
     m_dupImeiCheck = false;
-    passDownloads();
-    plug(3);
-    plug(4); // the same IMEI
-    start("3,4", makePackage());
-    m_lines->StartAllLines();
-    waitLineIdle(0);
-    waitLineIdle(1);
-    EXPECT_EQ(m_rows.badge(1), BADGE_PASS);
-    EXPECT_EQ(m_engine.downloads(), 2);
+    expectSameImeiUnitsBothPass();
 }
 
 TEST_F(LineControllerTest, DLModeSkipsTheDuplicateImeiCheckWithTheRest)
 {
     m_skipVerification = true;
-    passDownloads();
-    plug(3);
-    plug(4); // the same IMEI
-    start("3,4", makePackage());
-    m_lines->StartAllLines();
-    waitLineIdle(0);
-    waitLineIdle(1);
-    EXPECT_EQ(m_rows.badge(1), BADGE_PASS);
-    EXPECT_EQ(m_engine.downloads(), 2);
+    expectSameImeiUnitsBothPass();
 }
 
 TEST_F(LineControllerTest, DailyLogHasEveryStepOfALineWithPortAndImei)
