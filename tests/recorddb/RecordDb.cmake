@@ -52,8 +52,10 @@ station_test(RecordDbLogTest
           ${CMAKE_SOURCE_DIR}/tests/records/RecordTestFiles.h
   LIBS station_recorddb station_app sqlite3 LABELS tsan)
 
-add_executable(records_db_crash_child ${CMAKE_CURRENT_LIST_DIR}/RecordDbCrashChild.cpp)
+add_executable(records_db_crash_child ${CMAKE_CURRENT_LIST_DIR}/RecordDbCrashChild.cpp
+  ${CMAKE_SOURCE_DIR}/tests/records/CrashChildPrompts.h)
 target_link_libraries(records_db_crash_child PRIVATE station_recorddb station_common)
+target_include_directories(records_db_crash_child PRIVATE "${CMAKE_SOURCE_DIR}/tests")
 station_test(RecordDbCrashTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordDbCrashTest.cpp ${CMAKE_SOURCE_DIR}/tests/records/RecordTestFiles.h
   LIBS station_recorddb)

@@ -6,7 +6,7 @@
 //   none N           appends N records and ends
 // Prints the number of each record once both steps returned.
 #include "recorddb/RecordDbLink.h"
-#include "records/RecordPrompts.h"
+#include "records/CrashChildPrompts.h"
 #include "records/RecordStore.h"
 
 #include <QCoreApplication>
@@ -15,26 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
-
-namespace {
-
-class NoPrompts final : public RecordPrompts
-{
-public:
-    QString AskForRecordFile(bool) override { fail(QStringLiteral("record file")); return {}; }
-    QString AskForExportFile(const QString& name) override { fail(name); return {}; }
-    void ShowExportResult(bool, bool) override { fail(QStringLiteral("export result")); }
-    void FatalError(const QString& message, int) override { fail(message); }
-
-private:
-    static void fail(const QString& what)
-    {
-        std::fprintf(stderr, "unexpected prompt: %s\n", qPrintable(what));
-        std::exit(3);
-    }
-};
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -45,7 +25,7 @@ int main(int argc, char** argv)
     }
     const QByteArray mode = argv[5];
     const int n = QByteArray(argv[6]).toInt();
-    NoPrompts prompts;
+    CrashChildPrompts prompts;
     RecordStore store(prompts, QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]),
                       QString::fromLocal8Bit(argv[3]), false);
     store.SeedWorkingCopy();
@@ -66,13 +46,7 @@ int main(int argc, char** argv)
     started = true;
     const int count = mode == "none" ? n : 1000;
     for (int i = 1; i <= count; ++i) {
-        LineRecord r;
-        r.passed = i % 3 != 0;
-        r.imei = QByteArray(argv[4]) + QByteArray::number(i);
-        r.versionStem = "ABC_";
-        r.deviceVersion = "ABC_V1.0";
-        r.packageVersion = "ABC_V1.1";
-        r.date = QStringLiteral("12/07/2026 09:35");
+        const LineRecord r = crashChildRecord(QByteArray(argv[4]) + QByteArray::number(i), i % 3 != 0);
         if (!store.AppendRecord(r))
             return 4;
         if (mode == "after-log" && i == n)

@@ -13,8 +13,10 @@ station_test(RecordExportTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordExportTest.cpp ${_records_files} LIBS station_app)
 
 # The crash test kills this writer at random moments.
-add_executable(records_crash_child ${CMAKE_CURRENT_LIST_DIR}/RecordCrashChild.cpp)
+add_executable(records_crash_child ${CMAKE_CURRENT_LIST_DIR}/RecordCrashChild.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CrashChildPrompts.h)
 target_link_libraries(records_crash_child PRIVATE station_records station_common)
+target_include_directories(records_crash_child PRIVATE "${CMAKE_SOURCE_DIR}/tests")
 station_test(RecordCrashTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordCrashTest.cpp ${_records_files} LIBS station_app)
 add_dependencies(RecordCrashTest records_crash_child)
