@@ -238,16 +238,8 @@ TEST_F(FastbootEngineTest, EachFailureHasItsCodeAndTheOtherLinesGoOn)
     station.addDevice(3);
     station.addDevice(4);
     station.unplug(4);
-    ScriptedFastbootServer silent([](const std::string&) {
-        ScriptedFastbootServer::Answer a;
-        a.silent = true;
-        return a;
-    });
-    ScriptedFastbootServer garbage([](const std::string&) {
-        ScriptedFastbootServer::Answer a;
-        a.bytes = ScriptedFastbootServer::frame("HTTP/1.1 400 Bad Request");
-        return a;
-    });
+    ScriptedFastbootServer silent(ScriptedFastbootServer::silence());
+    ScriptedFastbootServer garbage(ScriptedFastbootServer::always("HTTP/1.1 400 Bad Request"));
     station.writeConfig("PORT.5=" + QByteArray::fromStdString(silent.endpoint()) + "\r\nPORT.7="
                         + QByteArray::fromStdString(garbage.endpoint()) + "\r\nCOMMAND_TIMEOUT_S=1\r\n");
     ASSERT_TRUE(station.load());

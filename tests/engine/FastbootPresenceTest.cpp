@@ -140,16 +140,8 @@ TEST_F(FastbootPresenceTest, QueriesNeverTouchADeviceAndBadDevicesAreNotReady)
 {
     station.addDevice(1);
     station.addDevice(2);
-    ScriptedFastbootServer silent([](const std::string&) {
-        ScriptedFastbootServer::Answer a;
-        a.silent = true;
-        return a;
-    });
-    ScriptedFastbootServer garbage([](const std::string&) {
-        ScriptedFastbootServer::Answer a;
-        a.bytes = ScriptedFastbootServer::frame("\x1b[2J garbage");
-        return a;
-    });
+    ScriptedFastbootServer silent(ScriptedFastbootServer::silence());
+    ScriptedFastbootServer garbage(ScriptedFastbootServer::always("\x1b[2J garbage"));
     std::atomic<int> serials{0};
     ScriptedFastbootServer flapping([&](const std::string& command) {
         ScriptedFastbootServer::Answer a;

@@ -126,3 +126,21 @@ void ScriptedFastbootServer::serve(int fd)
             return;
     }
 }
+
+ScriptedFastbootServer::Script ScriptedFastbootServer::silence()
+{
+    return [](const std::string&) {
+        Answer a;
+        a.silent = true;
+        return a;
+    };
+}
+
+ScriptedFastbootServer::Script ScriptedFastbootServer::always(const std::string& payload)
+{
+    return [bytes = frame(payload)](const std::string&) {
+        Answer a;
+        a.bytes = bytes;
+        return a;
+    };
+}

@@ -33,6 +33,10 @@ public:
 
     // One reply packet in the TCP framing.
     static std::string frame(const std::string& payload);
+    // Scripts for a device that never answers, and one that answers every
+    // command with the same reply packet.
+    static Script silence();
+    static Script always(const std::string& payload);
 
 private:
     void run();
