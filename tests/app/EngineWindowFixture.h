@@ -49,6 +49,14 @@ protected:
         return waitFor([&] { return badge(line) == QLatin1String(word); }, timeoutMs > 0 ? timeoutMs : m_badgeWaitMs);
     }
     QString counts() const { return label(MainWindowLayout::IdSuccessCounts)->text(); }
+    // Waits until the counters show all eight lines passed, then for each
+    // line to be idle.
+    void waitAllEightPassed(int timeoutMs)
+    {
+        ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("8/8"); }, timeoutMs)) << counts().toStdString();
+        for (int line = 0; line < 8; ++line)
+            waitLineIdle(line);
+    }
 
 private:
     const char* m_library;

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QString>
 
+#include <gtest/gtest.h>
+
 // Packages and emulated devices for the window with the fastboot engine.
 namespace FastbootDevices {
 
@@ -47,6 +49,15 @@ inline QByteArray partition(const fbdevice::DeviceModel& model, const char* name
 {
     QFile f(QString::fromStdString(model.partitionPath(name)));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// The package made by makePackage is in the device's partitions, the
+// system image written in sparse pieces; n names the device in failures.
+inline void expectPackageIn(const TempDir& station, const fbdevice::DeviceModel& model, int n)
+{
+    EXPECT_EQ(partition(model, "system"), station.read(QStringLiteral("fbpkg/system.img"))) << n;
+    EXPECT_EQ(partition(model, "boot"), station.read(QStringLiteral("fbpkg/boot.img"))) << n;
+    EXPECT_GE(model.flashCount("system"), 4) << n;
 }
 
 } // namespace FastbootDevices

@@ -75,16 +75,9 @@ TEST_F(FastbootEndToEnd, EightDevicesAtOncePassWithThePackageInTheirPartitions)
     EXPECT_EQ(label(ids(2).imei)->text(), QStringLiteral("356938035643803"));
     m_window->StartAllLines();
     // The counters tell the outcome.
-    ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("8/8"); }, 60000)) << counts().toStdString();
-    for (int line = 0; line < 8; ++line)
-        waitLineIdle(line);
-    const QByteArray system = m_station.read(QStringLiteral("fbpkg/system.img"));
-    const QByteArray boot = m_station.read(QStringLiteral("fbpkg/boot.img"));
-    for (int port = 1; port <= 8; ++port) {
-        EXPECT_EQ(partition(port, "system"), system) << port;
-        EXPECT_EQ(partition(port, "boot"), boot) << port;
-        EXPECT_GE(m_devices.at(port).model->flashCount("system"), 4) << port; // in sparse pieces
-    }
+    ASSERT_NO_FATAL_FAILURE(waitAllEightPassed(60000));
+    for (int port = 1; port <= 8; ++port)
+        FastbootDevices::expectPackageIn(m_station, *m_devices.at(port).model, port);
 }
 
 TEST_F(FastbootEndToEnd, DeviceOfAnotherProductLineIsRefusedBeforeAnyWrite)

@@ -58,10 +58,6 @@ protected:
             text += "PORT." + QByteArray::number(line + 1) + "=usb:" + kSockets[line] + "\n";
         return openWithConfig(text);
     }
-    static QByteArray partition(const fbdevice::DeviceModel& model, const char* name)
-    {
-        return FastbootDevices::partition(model, name);
-    }
 
     std::deque<std::unique_ptr<fbdevice::DeviceModel>> m_models; // outlive the bus's devices
     std::unique_ptr<UsbTestbed> m_bed;
@@ -79,16 +75,9 @@ TEST_F(UsbEndToEnd, EightUsbDevicesAtOncePassWithThePackageInTheirPartitions)
     for (int line = 0; line < 8; ++line)
         EXPECT_EQ(label(ids(line).imei)->text(), QStringLiteral("3569380356438%1").arg(line + 1, 2, 10, QLatin1Char('0')));
     m_window->StartAllLines();
-    ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("8/8"); }, 120000)) << counts().toStdString();
+    ASSERT_NO_FATAL_FAILURE(waitAllEightPassed(120000));
     for (int line = 0; line < 8; ++line)
-        waitLineIdle(line);
-    const QByteArray system = m_station.read(QStringLiteral("fbpkg/system.img"));
-    const QByteArray boot = m_station.read(QStringLiteral("fbpkg/boot.img"));
-    for (int line = 0; line < 8; ++line) {
-        EXPECT_EQ(partition(*m_models[line], "system"), system) << line;
-        EXPECT_EQ(partition(*m_models[line], "boot"), boot) << line;
-        EXPECT_GE(m_models[line]->flashCount("system"), 4) << line; // in sparse pieces
-    }
+        FastbootDevices::expectPackageIn(m_station, *m_models[line], line);
 }
 
 TEST_F(UsbEndToEnd, BootRomDeviceShowsArmModeAndUnplugFailsTheLine)
