@@ -77,6 +77,7 @@ TEST(UsbTestbed, DevicesAppearAtTheirPortsAndAnswerBulkTransfers)
 
 #include "FastbootUsb.h"
 #include "UsbBus.h"
+#include "UsbTestbedFixture.h"
 
 #include <atomic>
 #include <chrono>
@@ -106,16 +107,9 @@ bool eventually(F condition, std::chrono::milliseconds limit = std::chrono::seco
     return true;
 }
 
-class UsbBusTest : public ::testing::Test
+class UsbBusTest : public UsbTestbedFixture
 {
 protected:
-    void SetUp() override
-    {
-        std::string why;
-        if (!UsbTestbed::available(&why))
-            GTEST_SKIP() << why;
-        m_bed = std::make_unique<UsbTestbed>();
-    }
     void TearDown() override
     {
         m_bus.reset(); // before the testbed: the bus holds its nodes
@@ -138,7 +132,6 @@ protected:
         return std::nullopt;
     }
 
-    std::unique_ptr<UsbTestbed> m_bed;
     std::unique_ptr<UsbBus> m_bus;
     std::atomic<int> m_changes{0};
 };

@@ -2,6 +2,7 @@
 // their port numbers, boot ROMs, learning, re-enumeration, unplugging,
 // permissions and a busy interface.
 #include "UsbTestbed.h"
+#include "UsbTestbedFixture.h"
 #include "UsbTransport.h"
 #include "engine/EngineChecks.h"
 #include "engine/FastbootStation.h"
@@ -73,15 +74,14 @@ private:
     bool m_dropped = false;
 };
 
-class UsbEngineTest : public ::testing::Test
+class UsbEngineTest : public UsbTestbedFixture
 {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!UsbTestbed::available(&why))
-            GTEST_SKIP() << why;
-        m_bed = std::make_unique<UsbTestbed>();
+        UsbTestbedFixture::SetUp();
+        if (IsSkipped())
+            return;
         m_station = std::make_unique<FastbootStation>();
         m_package = m_station->makePackage(QStringLiteral("pkg"), "ABC_V2.0", "ABC_INT_V2.0");
         m_station->setPackage(m_package);
@@ -100,6 +100,14 @@ protected:
     {
         return *m_models.emplace_back(std::make_unique<fbdevice::DeviceModel>(settings));
     }
+    // Writes the engine's keys and plugs device 1 into socket 1-1.1.
+    fbdevice::DeviceModel& plugOne(const QByteArray& keys)
+    {
+        m_station->writeConfig(keys);
+        fbdevice::DeviceModel& device = model(1);
+        m_bed->plugModel("1-1.1", device);
+        return device;
+    }
     QByteArray config() const { return readFile(m_station->stationDir().toStdString() + "config.ini"); }
     // The partition equals the image, up to the zeros that fill its last block.
     void expectFlashed(const fbdevice::DeviceModel& device, const char* partition, const char* image)
@@ -112,7 +120,6 @@ protected:
     }
 
     std::deque<std::unique_ptr<fbdevice::DeviceModel>> m_models; // outlive the testbed's devices
-    std::unique_ptr<UsbTestbed> m_bed;
     std::unique_ptr<FastbootStation> m_station;
     QString m_package;
 };
@@ -172,9 +179,7 @@ TEST_F(UsbEngineTest, NoLearningWhenSwitchedOff)
 
 TEST_F(UsbEngineTest, DownloadFollowsTheDeviceThroughItsReboot)
 {
-    m_station->writeConfig("PORT.1=usb:1-1.1\r\nREADBACK=1\r\nARRIVAL_TIMEOUT_S=20\r\n");
-    fbdevice::DeviceModel& device = model(1);
-    m_bed->plugModel("1-1.1", device);
+    fbdevice::DeviceModel& device = plugOne("PORT.1=usb:1-1.1\r\nREADBACK=1\r\nARRIVAL_TIMEOUT_S=20\r\n");
     ASSERT_TRUE(m_station->load());
     ASSERT_TRUE(m_station->download(0, 1));
     EXPECT_EQ(m_station->resultOf(0), FASTBOOT_RESULT_SUCCESS) << m_station->lastMessage(0);
@@ -295,9 +300,7 @@ TEST_F(UsbEngineTest, TwoHostsNeverDriveOneDevice)
 
 TEST_F(UsbEngineTest, InterfaceHeldByAnotherProgramIsNotTouched)
 {
-    m_station->writeConfig("PORT.1=usb:1-1.1\r\n");
-    fbdevice::DeviceModel& device = model(1);
-    m_bed->plugModel("1-1.1", device);
+    fbdevice::DeviceModel& device = plugOne("PORT.1=usb:1-1.1\r\n");
     m_bed->device("1-1.1")->setInterfaceBusy(true);
     ASSERT_TRUE(m_station->load());
     EXPECT_TRUE(m_station->waitQuery(1, 2));
@@ -373,9 +376,7 @@ TEST_F(UsbEngineTest, PassedUnitKeepsItsSocketWhileItBootsAndRunsItsSystem)
 
 TEST_F(UsbEngineTest, HoldEndsForAUnitThatNeverComesBackAndAnotherUnitIsNew)
 {
-    m_station->writeConfig("PORT.1=usb:1-1.1\r\nREBOOT_HOLD_S=3\r\n");
-    fbdevice::DeviceModel& unit = model(1);
-    m_bed->plugModel("1-1.1", unit);
+    fbdevice::DeviceModel& unit = plugOne("PORT.1=usb:1-1.1\r\nREBOOT_HOLD_S=3\r\n");
     ASSERT_TRUE(m_station->load());
     ASSERT_TRUE(m_station->waitQuery(1, 0));
     // Pulled while it reboots: still its socket, gone once the hold is over.
