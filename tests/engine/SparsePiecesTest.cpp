@@ -5,6 +5,7 @@
 #include "SparseImage.h"
 
 #include "support/TempDir.h"
+#include "support/TestRandom.h"
 
 #include <QFile>
 #include <QProcess>
@@ -20,16 +21,6 @@ using namespace fastboot;
 
 namespace {
 
-QByteArray pseudoRandom(int size, uint32_t seed)
-{
-    QByteArray out(size, '\0');
-    for (int i = 0; i < size; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        out[i] = char(seed >> 24);
-    }
-    return out;
-}
-
 // A sparse image of 300 blocks: raw, fill, skip, raw (cut by no piece
 // boundary of its own) and a checksum chunk.
 QByteArray sparseImage()
@@ -40,10 +31,10 @@ QByteArray sparseImage()
         out += QByteArray::fromStdString(Sparse::chunkHeader(type, blocks, uint32_t(Sparse::kChunkHeaderSize + body.size())));
         out += body;
     };
-    chunk(Sparse::kRaw, 10, pseudoRandom(10 * bs, 1));
+    chunk(Sparse::kRaw, 10, pseudoRandomBytes(10 * bs, 1));
     chunk(Sparse::kFill, 5, QByteArray("\xde\xad\xbe\xef", 4));
     chunk(Sparse::kDontCare, 85, {});
-    chunk(Sparse::kRaw, 200, pseudoRandom(200 * bs, 2));
+    chunk(Sparse::kRaw, 200, pseudoRandomBytes(200 * bs, 2));
     chunk(Sparse::kCrc32, 0, QByteArray(4, '\0'));
     return out;
 }
@@ -93,12 +84,12 @@ protected:
 
 TEST_F(SparsePiecesTest, PlainImagesAtEveryLimit)
 {
-    const QByteArray image = pseudoRandom(1024 * 1024, 7) + QByteArray(256 * 1024, '\0');
+    const QByteArray image = pseudoRandomBytes(1024 * 1024, 7) + QByteArray(256 * 1024, '\0');
     check(image, uint64_t(image.size()) + 1, 1); // above: sent as it is
     check(image, uint64_t(image.size()), 1);     // equal: sent as it is
     check(image, uint64_t(image.size()) - 1);    // just below: sparse pieces
     check(image, 100 * 1024);                    // far below: many pieces
-    check(pseudoRandom(300 * 1024 + 123, 9), 64 * 1024); // a last partial block
+    check(pseudoRandomBytes(300 * 1024 + 123, 9), 64 * 1024); // a last partial block
 }
 
 TEST_F(SparsePiecesTest, SparseImagesAreSplitAtChunkBoundaries)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QRandomGenerator>
 
 #include <cstdint>
@@ -22,3 +23,15 @@ private:
     quint32 m_seed;
     QRandomGenerator m_generator;
 };
+
+// Bytes that look random but are the same for a seed on every run, for test
+// images whose content is fixed.
+inline QByteArray pseudoRandomBytes(int size, uint32_t seed)
+{
+    QByteArray out(size, '\0');
+    for (int i = 0; i < size; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        out[i] = char(seed >> 24);
+    }
+    return out;
+}

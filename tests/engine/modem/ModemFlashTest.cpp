@@ -8,6 +8,7 @@
 #include "ModuleModel.h"
 
 #include "support/TempDir.h"
+#include "support/TestRandom.h"
 
 #include <QFile>
 
@@ -19,26 +20,16 @@ namespace {
 
 std::string str(const QString& text) { return text.toStdString(); }
 
-QByteArray pseudoRandom(int size, uint32_t seed)
-{
-    QByteArray out(size, '\0');
-    for (int i = 0; i < size; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        out[i] = char(seed >> 24);
-    }
-    return out;
-}
-
 // A package of three images over two physical partitions, one of them ending
 // in a partial sector and one placed from the end of the disk.
 struct Package
 {
     TempDir dir;
     TempDir storage;
-    QByteArray programmer = pseudoRandom(9000, 1);
-    QByteArray boot = pseudoRandom(3 * 512 + 100, 2);
-    QByteArray modem = pseudoRandom(256 * 1024, 3) + QByteArray("MODEM_REVISION=MDM-3.1.4\n");
-    QByteArray tail = pseudoRandom(4 * 512, 4);
+    QByteArray programmer = pseudoRandomBytes(9000, 1);
+    QByteArray boot = pseudoRandomBytes(3 * 512 + 100, 2);
+    QByteArray modem = pseudoRandomBytes(256 * 1024, 3) + QByteArray("MODEM_REVISION=MDM-3.1.4\n");
+    QByteArray tail = pseudoRandomBytes(4 * 512, 4);
     FlashPackage package;
 
     explicit Package(const std::string& extraProgram = {})
