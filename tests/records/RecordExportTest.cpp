@@ -1,13 +1,13 @@
 #include "platform/StationPaths.h"
 #include "app/RecordPrompter.h"
 #include "records/RecordStore.h"
+#include "support/PythonCsv.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TempDir.h"
 #include "RecordTestFiles.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -32,6 +32,14 @@ protected:
                                                    stationId, chinese);
         store->SeedWorkingCopy();
         return store;
+    }
+    QString csvFile() const { return m_dir.file("out.csv"); }
+    // Exports to csvFile() through the save dialog and the result message.
+    bool exportCsv(RecordStore& store)
+    {
+        m_prompter.expectSaveFile(csvFile());
+        m_prompter.expectMessage();
+        return store.ExportRecords();
     }
     const Prompter::Message& lastMessage() const { return m_prompter.records().last().message; }
 
@@ -133,23 +141,15 @@ TEST_F(RecordExportTest, PythonCsvReadsNineteenColumnsOnEveryLine)
     odd.packageVersion = "-ABC\n";
     ASSERT_TRUE(store->AppendRecord(odd));
     ASSERT_TRUE(store->AppendRecord(makeRecord("356789012345673", true)));
-    const QString target = m_dir.file("out.csv");
-    m_prompter.expectSaveFile(target);
-    m_prompter.expectMessage();
-    ASSERT_TRUE(store->ExportRecords());
+    ASSERT_TRUE(exportCsv(*store));
 
-    QProcess python;
-    python.start(QStringLiteral("python3"),
-                 {"-c",
-                  "import csv, sys\n"
-                  "with open(sys.argv[1], newline='') as f:\n"
-                  "    rows = list(csv.reader(f, skipinitialspace=True))\n"
-                  "print(' '.join(str(len(r)) for r in rows))\n"
-                  "print(rows[2][0] + '|' + rows[2][3] + '|' + rows[2][6])\n",
-                  target});
-    ASSERT_TRUE(python.waitForFinished(30000));
-    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-    const QList<QByteArray> out = python.readAllStandardOutput().split('\n');
+    const QList<QByteArray> out = PythonCsv::run(QStringLiteral("import csv, sys\n"
+                                                                "with open(sys.argv[1], newline='') as f:\n"
+                                                                "    rows = list(csv.reader(f, skipinitialspace=True))\n"
+                                                                "print(' '.join(str(len(r)) for r in rows))\n"
+                                                                "print(rows[2][0] + '|' + rows[2][3] + '|' + rows[2][6])\n"),
+                                                 csvFile())
+                                      .split('\n');
     ASSERT_GE(out.size(), 2);
     EXPECT_EQ(out[0], "19 19 19 19");
     EXPECT_EQ(out[1], "'=1+2|ABC_V1.0;  beta|'-ABC ");
@@ -168,26 +168,13 @@ TEST_F(RecordExportTest, ExportHasNoFormulaCellAsPythonReadsIt)
     r.deviceVersion = "\t\r\n-2+3";
     r.packageVersion = " @SUM(1), +cmd";
     ASSERT_TRUE(store->AppendRecord(r));
-    const QString target = m_dir.file("out.csv");
-    m_prompter.expectSaveFile(target);
-    m_prompter.expectMessage();
-    ASSERT_TRUE(store->ExportRecords());
+    ASSERT_TRUE(exportCsv(*store));
 
-    QProcess python;
-    python.start(QStringLiteral("python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import csv, sys\n"
-                                 "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='utf-8')))\n"
-                                 "for row in rows:\n"
-                                 "    print(len(row))\n"
-                                 "    for cell in row:\n"
-                                 "        if cell[:1] in ('\\t', '\\r') or cell.lstrip(' \\t\\r\\n')[:1] in ('=', '+', '-', '@'):\n"
-                                 "            print(repr(cell))\n"),
-                  target});
-    ASSERT_TRUE(python.waitForFinished(30000));
-    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().constData();
     // The title and the record, nineteen columns each, no formula.
-    EXPECT_EQ(python.readAllStandardOutput(), "19\n19\n");
+    EXPECT_EQ(PythonCsv::run(QString::fromLatin1(PythonCsv::kReadRows) + "for row in rows:\n    print(len(row))\n"
+                                 + PythonCsv::kPrintFormulaCells,
+                             csvFile()),
+              "19\n19\n");
 }
 
 } // namespace

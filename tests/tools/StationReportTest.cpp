@@ -4,6 +4,7 @@
 #include "recorddb/RecordDbSchema.h"
 #include "recorddb/RecordDbTestSupport.h"
 #include "recorddb/RecordOutbox.h"
+#include "support/PythonCsv.h"
 #include "support/TempDir.h"
 
 #include <QDir>
@@ -51,20 +52,9 @@ QByteArray formulaCellsByPython(const QByteArray& csv, const TempDir& dir)
     if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size())
         return "cannot write";
     file.close();
-    QProcess python;
-    python.start(QStringLiteral("python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import csv, sys\n"
-                                 "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='utf-8')))\n"
-                                 "for row in rows:\n"
-                                 "    for cell in row:\n"
-                                 "        if cell[:1] in ('\\t', '\\r') or cell.lstrip(' \\t\\r\\n')[:1] in ('=', '+', '-', '@'):\n"
-                                 "            print(repr(cell))\n"
-                                 "print('rows', len(rows))\n"),
-                  file.fileName()});
-    if (!python.waitForFinished(30000) || python.exitCode() != 0)
-        return "python failed: " + python.readAllStandardError();
-    return python.readAllStandardOutput();
+    return PythonCsv::run(QString::fromLatin1(PythonCsv::kReadRows) + "for row in rows:\n"
+                              + PythonCsv::kPrintFormulaCells + "print('rows', len(rows))\n",
+                          file.fileName());
 }
 
 TEST(StationReportTest, TableCellsCarryNoControlCharacters)
