@@ -8,6 +8,7 @@
 #include "recorddb/RecordDbLink.h"
 #include "records/CrashChildPrompts.h"
 #include "records/RecordStore.h"
+#include "records/SampleRecord.h"
 
 #include <QCoreApplication>
 
@@ -46,7 +47,7 @@ int main(int argc, char** argv)
     started = true;
     const int count = mode == "none" ? n : 1000;
     for (int i = 1; i <= count; ++i) {
-        const LineRecord r = crashChildRecord(QByteArray(argv[4]) + QByteArray::number(i), i % 3 != 0);
+        const LineRecord r = RecordTestFiles::sampleRecord(QByteArray(argv[4]) + QByteArray::number(i), i % 3 != 0);
         if (!store.AppendRecord(r))
             return 4;
         if (mode == "after-log" && i == n)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "records/RecordLine.h"
 #include "records/RecordPrompts.h"
 
 #include <QString>
@@ -26,16 +25,3 @@ private:
         std::exit(3);
     }
 };
-
-// The record the children append, told apart by its IMEI.
-inline LineRecord crashChildRecord(const QByteArray& imei, bool passed)
-{
-    LineRecord r;
-    r.passed = passed;
-    r.imei = imei;
-    r.versionStem = "ABC_";
-    r.deviceVersion = "ABC_V1.0";
-    r.packageVersion = "ABC_V1.1";
-    r.date = QStringLiteral("12/07/2026 09:35");
-    return r;
-}

@@ -2,6 +2,7 @@
 // of every record after the store reported it stored.
 #include "records/CrashChildPrompts.h"
 #include "records/RecordStore.h"
+#include "records/SampleRecord.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +20,7 @@ int main(int argc, char** argv)
     store.SeedWorkingCopy();
     store.SetFastAppend(QByteArray(argv[4]) == "fast");
     for (int n = 0; n < 100000; ++n) {
-        const LineRecord r = crashChildRecord(QByteArray(argv[3]) + QByteArray::number(n), true);
+        const LineRecord r = RecordTestFiles::sampleRecord(QByteArray(argv[3]) + QByteArray::number(n), true);
         if (store.AppendRecord(r)) {
             std::printf("%d\n", n);
             std::fflush(stdout);

@@ -3,6 +3,7 @@
 #include "records/Rc4.h"
 #include "records/RecordCipher.h"
 #include "records/RecordLine.h"
+#include "records/SampleRecord.h"
 #include "support/TempDir.h"
 
 #include <QByteArray>
@@ -49,19 +50,6 @@ inline void writeEncrypted(const QString& path, const QByteArray& plain)
 inline const QByteArray kTitle =
     "IMEI, Product, Result, DeviceVersion, Date, Station, PackageVersion, Check1, Check2, "
     "Check3, Check4, Check5, Check6, Check7, Check8, Check9, Check10, Check11, Check12\r\n";
-
-// A record of the sample package: device ABC_V1.0, package ABC_V1.1.
-inline LineRecord sampleRecord(const QByteArray& imei, bool passed = true)
-{
-    LineRecord r;
-    r.passed = passed;
-    r.imei = imei;
-    r.versionStem = "ABC_";
-    r.deviceVersion = "ABC_V1.0";
-    r.packageVersion = "ABC_V1.1";
-    r.date = QStringLiteral("12/07/2026 09:35");
-    return r;
-}
 
 // A station folder with the installed record file and an empty data folder.
 class RecordStation : public ::testing::Test
