@@ -49,12 +49,13 @@ protected:
         return waitFor([&] { return badge(line) == QLatin1String(word); }, timeoutMs > 0 ? timeoutMs : m_badgeWaitMs);
     }
     QString counts() const { return label(MainWindowLayout::IdSuccessCounts)->text(); }
-    // Waits until the counters show all eight lines passed, then for each
-    // line to be idle.
-    void waitAllEightPassed(int timeoutMs)
+    // Waits until the counters show the first lines all passed, then for
+    // each of them to be idle.
+    void waitAllPassed(int lines, int timeoutMs)
     {
-        ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("8/8"); }, timeoutMs)) << counts().toStdString();
-        for (int line = 0; line < 8; ++line)
+        const QString all = QStringLiteral("%1/%1").arg(lines);
+        ASSERT_TRUE(waitFor([&] { return counts() == all; }, timeoutMs)) << counts().toStdString();
+        for (int line = 0; line < lines; ++line)
             waitLineIdle(line);
     }
 

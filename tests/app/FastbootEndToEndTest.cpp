@@ -75,7 +75,7 @@ TEST_F(FastbootEndToEnd, EightDevicesAtOncePassWithThePackageInTheirPartitions)
     EXPECT_EQ(label(ids(2).imei)->text(), QStringLiteral("356938035643803"));
     m_window->StartAllLines();
     // The counters tell the outcome.
-    ASSERT_NO_FATAL_FAILURE(waitAllEightPassed(60000));
+    ASSERT_NO_FATAL_FAILURE(waitAllPassed(8, 60000));
     for (int port = 1; port <= 8; ++port)
         FastbootDevices::expectPackageIn(m_station, *m_devices.at(port).model, port);
 }
@@ -142,9 +142,7 @@ TEST_F(FastbootEndToEnd, PassedUnitsKeepTheirBadgesAfterTheirRebootUntilPulled)
     for (int line = 0; line < 4; ++line)
         ASSERT_TRUE(waitBadge(line, "READY")) << line;
     m_window->StartAllLines();
-    ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("4/4"); }, 60000)) << counts().toStdString();
-    for (int line = 0; line < 4; ++line)
-        waitLineIdle(line);
+    ASSERT_NO_FATAL_FAILURE(waitAllPassed(4, 60000));
 
     // Running their systems their endpoints are silent; the monitor keeps
     // looking, and the rows keep their results.

@@ -75,7 +75,7 @@ TEST_F(UsbEndToEnd, EightUsbDevicesAtOncePassWithThePackageInTheirPartitions)
     for (int line = 0; line < 8; ++line)
         EXPECT_EQ(label(ids(line).imei)->text(), QStringLiteral("3569380356438%1").arg(line + 1, 2, 10, QLatin1Char('0')));
     m_window->StartAllLines();
-    ASSERT_NO_FATAL_FAILURE(waitAllEightPassed(120000));
+    ASSERT_NO_FATAL_FAILURE(waitAllPassed(8, 120000));
     for (int line = 0; line < 8; ++line)
         FastbootDevices::expectPackageIn(m_station, *m_models[line], line);
 }
@@ -131,9 +131,7 @@ TEST_F(UsbEndToEnd, PassedUnitsKeepTheirBadgesWhileTheyRunTheirSystemsUntilPulle
     for (int line = 0; line < 4; ++line)
         ASSERT_TRUE(waitBadge(line, "READY")) << line;
     m_window->StartAllLines();
-    ASSERT_TRUE(waitFor([&] { return counts() == QStringLiteral("4/4"); }, 60000)) << counts().toStdString();
-    for (int line = 0; line < 4; ++line)
-        waitLineIdle(line);
+    ASSERT_NO_FATAL_FAILURE(waitAllPassed(4, 60000));
     ASSERT_TRUE(waitFor([&] {
         for (int line = 0; line < 4; ++line) {
             if (!m_models[size_t(line)]->inSystem() || !m_bed->device(kSockets[line]))
