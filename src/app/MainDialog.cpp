@@ -90,7 +90,7 @@ void MainDialog::buildWindow()
 
     m_versionField = findChild<QLineEdit*>(QStringLiteral("id%1").arg(MainWindowLayout::IdVersionField));
     auto connectButton = [this](int id, void (MainDialog::*handler)()) {
-        connect(qobject_cast<QPushButton*>(control(id)), &QPushButton::clicked, this, handler);
+        connect(qobject_cast<QPushButton*>(Control(id)), &QPushButton::clicked, this, handler);
     };
     connectButton(MainWindowLayout::IdVersionButton, &MainDialog::OnVersionDirectory);
     connectButton(MainWindowLayout::IdStartAll, &MainDialog::StartAllLines);
@@ -122,17 +122,17 @@ void MainDialog::buildMenu()
     addCommand(help, QStringLiteral("关于"), MainWindowLayout::CmdAbout, &MainDialog::OnAbout);
 }
 
-QWidget* MainDialog::control(int id) const
+QWidget* MainDialog::Control(int id) const
 {
     return findChild<QWidget*>(QStringLiteral("id%1").arg(id));
 }
 
 QLabel* MainDialog::label(int id) const
 {
-    return qobject_cast<QLabel*>(control(id));
+    return qobject_cast<QLabel*>(Control(id));
 }
 
-QAction* MainDialog::menuCommand(int id) const
+QAction* MainDialog::MenuCommand(int id) const
 {
     return m_menuBar->findChild<QAction*>(QStringLiteral("id%1").arg(id));
 }
@@ -150,18 +150,18 @@ bool MainDialog::OnInitDialog()
 
     m_instance = std::make_unique<SingleInstance>(kVersionLabel);
     if (m_instance->alreadyRunning()) {
-        RunSecondInstancePath();
+        runSecondInstancePath();
         return false;
     }
     m_records->RemoveStaleTemporaries();
     m_log.Start();
     m_lines.SetLog(&m_log);
-    StartRecordDb();
+    startRecordDb();
     m_clockTimer->start();
     m_lines.ResetLines();
-    LoadCounters();
+    loadCounters();
     InitControls();
-    StartVersionReader();
+    startVersionReader();
     if (!m_services.loadEngine(m_lines.Binding(), &m_lines, &m_callContext)) {
         m_prompter.warn(QStringLiteral("Load dll failed!"));
         return false;
@@ -170,18 +170,18 @@ bool MainDialog::OnInitDialog()
     return true;
 }
 
-void MainDialog::RunSecondInstancePath()
+void MainDialog::runSecondInstancePath()
 {
     if (!StationConfig::ReadRunFlag()) {
         StationConfig::WriteRunFlag(true);
-        m_prompter.warn(Text("IDC_EXE_INFO_EXERUNNING"));
+        m_prompter.warn(localText("IDC_EXE_INFO_EXERUNNING"));
         StationConfig::WriteRunFlag(false);
     }
     m_instance.reset();
     ProcessEnd::endProcess(0);
 }
 
-void MainDialog::LoadCounters()
+void MainDialog::loadCounters()
 {
     m_counters = std::make_unique<PassCounters>(m_countersFilePath);
     m_counters->LoadCounters(ClockText());
@@ -219,12 +219,12 @@ void MainDialog::InitControls()
         const QWidget* modal = QApplication::activeModalWidget();
         return modal == nullptr || modal == this;
     });
-    ApplyLocalisedTexts();
+    applyLocalisedTexts();
     m_lines.BindPorts(ParsePorts(StationConfig::ReadPortsText()));
     StationConfig::WriteNvFilePath();
 }
 
-void MainDialog::ApplyLocalisedTexts()
+void MainDialog::applyLocalisedTexts()
 {
     using namespace MainWindowLayout;
     const std::pair<const char*, int> captions[] = {
@@ -234,26 +234,26 @@ void MainDialog::ApplyLocalisedTexts()
         {"IDC_EXE_TXT_TIMENOW", IdClockCaption},
     };
     for (const auto& [key, id] : captions) {
-        QWidget* widget = control(id);
-        const QString text = Text(key);
+        QWidget* widget = Control(id);
+        const QString text = localText(key);
         if (auto* button = qobject_cast<QPushButton*>(widget))
             button->setText(text);
         else if (auto* caption = qobject_cast<QLabel*>(widget))
             caption->setText(text);
     }
-    const QString start = Text("IDC_EXE_TXT_BTN_START");
+    const QString start = localText("IDC_EXE_TXT_BTN_START");
     for (int line = 0; line < kLines; ++line)
         m_rows.button(line)->setText(start);
     // Drop-downs first, then their entries; each keeps its command.
     const QList<QAction*> menus = m_menuBar->actions();
-    menus[0]->setText(Text("IDC_EXE_MENU"));
-    menus[1]->setText(Text("IDC_EXE_HELP"));
-    menuCommand(CmdPortConfig)->setText(Text("IDC_EXE_PORT"));
-    menuCommand(CmdExport)->setText(Text("IDC_EXE_EXCEL_EXPORT"));
-    menuCommand(CmdHelp)->setText(Text("IDC_EXE_HELP"));
-    menuCommand(CmdAbout)->setText(Text("IDC_EXE_ABOUT"));
-    if (QAction* status = menuCommand(CmdDbStatus))
-        status->setText(Text("IDC_EXE_DB_STATUS"));
+    menus[0]->setText(localText("IDC_EXE_MENU"));
+    menus[1]->setText(localText("IDC_EXE_HELP"));
+    MenuCommand(CmdPortConfig)->setText(localText("IDC_EXE_PORT"));
+    MenuCommand(CmdExport)->setText(localText("IDC_EXE_EXCEL_EXPORT"));
+    MenuCommand(CmdHelp)->setText(localText("IDC_EXE_HELP"));
+    MenuCommand(CmdAbout)->setText(localText("IDC_EXE_ABOUT"));
+    if (QAction* status = MenuCommand(CmdDbStatus))
+        status->setText(localText("IDC_EXE_DB_STATUS"));
 }
 
 void MainDialog::SetLineItem(int kind, int line, const QString& text)
@@ -286,7 +286,7 @@ void MainDialog::OnTimer(int id)
                                     t.minute(), t.second()));
 }
 
-QString MainDialog::Text(const char* key)
+QString MainDialog::localText(const char* key)
 {
     return LanguageText::instance().Lookup(key);
 }
@@ -299,7 +299,7 @@ void MainDialog::closeEvent(QCloseEvent* event)
 
 void MainDialog::RequestClose()
 {
-    if (RefusedWhileBusy())
+    if (refusedWhileBusy())
         return;
     if (StationConfig::ReadRunFlag()) {
         m_prompter.warn(QStringLiteral("The tool is running ..."));
@@ -311,16 +311,16 @@ void MainDialog::RequestClose()
     ProcessEnd::endProcess(0);
 }
 
-void MainDialog::StartVersionReader()
+void MainDialog::startVersionReader()
 {
-    m_versionReader->setOpenFailureHandler([this] { ShowVersionFileError(); });
+    m_versionReader->setOpenFailureHandler([this] { showVersionFileError(); });
     m_versionReader->start();
     m_lines.SetVersionReader(m_versionReader.get(), m_skipVerification, m_services.versionWait);
 }
 
 // Called on the reader's thread: the box is shown by the window thread, and
 // the reader waits until it has been dismissed (or the window goes away).
-void MainDialog::ShowVersionFileError()
+void MainDialog::showVersionFileError()
 {
     // Released unshown when the window closes first.
     m_window.call([this] {
@@ -334,7 +334,7 @@ void MainDialog::ShowVersionFileError()
 
 // The station's one instance sends its records to the database, when a
 // URL is set; without one nothing of this runs.
-void MainDialog::StartRecordDb()
+void MainDialog::startRecordDb()
 {
     m_results.SetRecordDb(m_recordDb.Start(m_recordDbUrl, QSysInfo::machineHostName(), kVersionLabel, m_records.get()));
 }

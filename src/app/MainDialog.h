@@ -89,15 +89,15 @@ public:
     void RequestClose();
 
     // For tests and automation.
-    QWidget* control(int id) const;
-    QAction* menuCommand(int id) const;
-    LineController& lines() { return m_lines; }
-    const LineState& lineState(int line) const { return m_lines.LineStateOf(line); }
-    VersionFileReader& versionReader() const { return *m_versionReader; }
-    bool skipVerification() const { return m_skipVerification; }
-    StationLog& stationLog() { return m_log; }
-    int liveWorkers() const { return m_lines.LiveWorkers(); }
-    bool lineTimerActive(int line) const { return m_lines.LineTimerActive(line); }
+    QWidget* Control(int id) const;
+    QAction* MenuCommand(int id) const;
+    LineController& Lines() { return m_lines; }
+    const LineState& LineStateOf(int line) const { return m_lines.LineStateOf(line); }
+    VersionFileReader& VersionReader() const { return *m_versionReader; }
+    bool SkipVerification() const { return m_skipVerification; }
+    StationLog& DailyLog() { return m_log; }
+    int LiveWorkers() const { return m_lines.LiveWorkers(); }
+    bool LineTimerActive(int line) const { return m_lines.LineTimerActive(line); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -107,14 +107,14 @@ private:
     void buildWindow();
     void buildMenu();
     QLabel* label(int id) const;
-    void RunSecondInstancePath();
-    void LoadCounters();
-    void ApplyLocalisedTexts();
-    void StartVersionReader();
-    void StartRecordDb();
-    void ShowVersionFileError();
-    bool RefusedWhileBusy() { return m_lines.RefusedWhileBusy(); }
-    static QString Text(const char* key);
+    void runSecondInstancePath();
+    void loadCounters();
+    void applyLocalisedTexts();
+    void startVersionReader();
+    void startRecordDb();
+    void showVersionFileError();
+    bool refusedWhileBusy() { return m_lines.RefusedWhileBusy(); }
+    static QString localText(const char* key);
 
     // Target of every call that another thread hands to the window thread.
     // It is not a widget, so the key filter never looks at those calls,

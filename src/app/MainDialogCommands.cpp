@@ -23,7 +23,7 @@ constexpr int kMaxPathBytes = 4000;
 
 void MainDialog::OnVersionDirectory()
 {
-    if (RefusedWhileBusy())
+    if (refusedWhileBusy())
         return;
     Prompter::FolderRequest request;
     request.title = QStringLiteral("Please select software version directory");
@@ -44,7 +44,7 @@ void MainDialog::OnVersionDirectory()
 
 void MainDialog::OnPortConfig()
 {
-    if (RefusedWhileBusy())
+    if (refusedWhileBusy())
         return;
     std::array<int32_t, PortConfigDialog::kMaxPorts> ports{};
     int32_t count = PortConfigDialog::kMaxPorts;
@@ -69,18 +69,18 @@ void MainDialog::OnPortConfig()
 
 void MainDialog::OnExportRecords()
 {
-    if (RefusedWhileBusy())
+    if (refusedWhileBusy())
         return;
     m_records->ExportRecords();
 }
 
 void MainDialog::OnClearCounters()
 {
-    if (RefusedWhileBusy())
+    if (refusedWhileBusy())
         return;
     Prompter::Message question;
     question.caption = QStringLiteral("Clean");
-    question.text = Text("IDC_EXE_INFO_CLEAN");
+    question.text = localText("IDC_EXE_INFO_CLEAN");
     question.icon = Prompter::Icon::Question;
     question.buttons = Prompter::Buttons::YesNo;
     question.defaultAnswer = Prompter::Answer::No;

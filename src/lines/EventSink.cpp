@@ -72,12 +72,12 @@ void EventSink::Detach()
     m_window.detach();
 }
 
-bool EventSink::isDetached() const
+bool EventSink::IsDetached() const
 {
     return m_window.isDetached();
 }
 
-int EventSink::waiting() const
+int EventSink::Waiting() const
 {
     return m_window.waiting();
 }

@@ -49,9 +49,9 @@ public:
 
     // Thread-safe; also done when the window context is destroyed.
     void Detach();
-    bool isDetached() const;
+    bool IsDetached() const;
     // Engine threads now waiting for the window thread (diagnostics, tests).
-    int waiting() const;
+    int Waiting() const;
 
 private:
     LineEventHandler* m_handler;

@@ -51,8 +51,8 @@ TEST_F(MainDialogCommands, ChoosingADirectoryStoresAnnouncesAndReadsIt)
     EXPECT_EQ(versionField()->text(), package);
     EXPECT_TRUE(config().contains("ITEM_VERSIONFILE_PATH=" + package.toUtf8()));
     EXPECT_EQ(m_engine.reloads(), 1);
-    ASSERT_TRUE(waitFor([&] { return m_window->versionReader().internalVersion() == "ABC_DE_INT_V2.3"; }));
-    EXPECT_EQ(m_window->versionReader().displayVersion(), QByteArray("ABC_DE_V2.3"));
+    ASSERT_TRUE(waitFor([&] { return m_window->VersionReader().internalVersion() == "ABC_DE_INT_V2.3"; }));
+    EXPECT_EQ(m_window->VersionReader().displayVersion(), QByteArray("ABC_DE_V2.3"));
 
     // The same directory again: the versions are read anew.
     m_station.write(QStringLiteral("pkg-ABC_DE_V2.3/system.img"),
@@ -60,7 +60,7 @@ TEST_F(MainDialogCommands, ChoosingADirectoryStoresAnnouncesAndReadsIt)
     m_prompter.expectFolder(package);
     m_window->OnVersionDirectory();
     EXPECT_EQ(m_prompter.records().last().folder.startDir, package);
-    ASSERT_TRUE(waitFor([&] { return m_window->versionReader().internalVersion() == "ABC_DE_INT_V2.4"; }));
+    ASSERT_TRUE(waitFor([&] { return m_window->VersionReader().internalVersion() == "ABC_DE_INT_V2.4"; }));
 }
 
 TEST_F(MainDialogCommands, UnreadableVersionFileIsReportedByTheWindow)
@@ -82,13 +82,13 @@ TEST_F(MainDialogCommands, CancelledChoiceChangesNothing)
     const QString package = makePackage();
     writeConfig("[GET_DLL_Setting]\nITEM_VERSIONFILE_PATH=" + package.toUtf8() + "\n");
     ASSERT_TRUE(open());
-    ASSERT_TRUE(waitFor([&] { return !m_window->versionReader().internalVersion().isEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return !m_window->VersionReader().internalVersion().isEmpty(); }));
     const QByteArray before = config();
     m_prompter.expectFolder(QString());
     m_window->OnVersionDirectory();
     EXPECT_EQ(versionField()->text(), package);
     EXPECT_EQ(config(), before);
-    EXPECT_EQ(m_window->versionReader().internalVersion(), QByteArray("ABC_DE_INT_V2.3"));
+    EXPECT_EQ(m_window->VersionReader().internalVersion(), QByteArray("ABC_DE_INT_V2.3"));
     EXPECT_EQ(m_engine.reloads(), 0);
 }
 
@@ -151,7 +151,7 @@ TEST_F(MainDialogCommands, PortConfigListsPortsAndBindsTheChoice)
     m_window->OnPortConfig();
     EXPECT_EQ(listed, (QStringList{"NULL", "USB_003", "USB_012"}));
     EXPECT_EQ(shown, QStringLiteral("NULL"));
-    EXPECT_EQ(m_window->lineState(1).port.number, 12);
+    EXPECT_EQ(m_window->LineStateOf(1).port.number, 12);
     EXPECT_EQ(label(ids(1).port)->text(), QStringLiteral("USB_012"));
     EXPECT_TRUE(config().contains("PORTS=0,12,0,0,0,0,0,0"));
     EXPECT_EQ(infoText(1), text("IDC_EXE_INFO_NODEVICE")); // scanned again
@@ -164,7 +164,7 @@ TEST_F(MainDialogCommands, PortConfigKeepsNamesFromTheConfiguration)
     answerPortConfig([&](PortConfigDialog& d) { shown = d.combo(0)->currentText(); }, true);
     m_window->OnPortConfig();
     EXPECT_EQ(shown, QStringLiteral("USB_5"));
-    EXPECT_EQ(m_window->lineState(0).port.number, 5);
+    EXPECT_EQ(m_window->LineStateOf(0).port.number, 5);
     EXPECT_TRUE(config().contains("PORTS=5,0,0,0,0,0,0,0"));
 }
 
@@ -189,10 +189,10 @@ TEST_F(MainDialogCommands, PortConfigTypedTexts)
     }, true);
     m_window->OnPortConfig();
     EXPECT_EQ(label(ids(2).port)->text(), QStringLiteral("COM3"));
-    EXPECT_EQ(m_window->lineState(2).port.number, 0);
+    EXPECT_EQ(m_window->LineStateOf(2).port.number, 0);
     EXPECT_EQ(label(ids(3).port)->text(), QStringLiteral("null"));
-    EXPECT_EQ(m_window->lineState(3).port.number, 0);
-    EXPECT_EQ(m_window->lineState(4).port.number, 9);
+    EXPECT_EQ(m_window->LineStateOf(3).port.number, 0);
+    EXPECT_EQ(m_window->LineStateOf(4).port.number, 9);
     EXPECT_TRUE(config().contains("PORTS=0,0,0,0,9,0,0,0"));
 }
 
@@ -259,9 +259,9 @@ TEST_F(MainDialogCommands, AutoStartWaitsWhileADialogIsOpen)
         [&](PortConfigDialog&) {
             plug(3);
             m_engine.deviceChanged(1);
-            ASSERT_TRUE(m_window->lines().AutoStartPending(0));
-            m_window->lines().OnAutoStartTimer(0);
-            startedWhileOpen = m_window->lineState(0).running;
+            ASSERT_TRUE(m_window->Lines().AutoStartPending(0));
+            m_window->Lines().OnAutoStartTimer(0);
+            startedWhileOpen = m_window->LineStateOf(0).running;
             EXPECT_EQ(badge(0), QStringLiteral("READY"));
         },
         false);

@@ -27,7 +27,7 @@ protected:
         writeConfig("[GET_DLL_Setting]\nPORTS=" + ports + "\nITEM_VERSIONFILE_PATH=" + package.toUtf8() + "\n");
         if (!open())
             return false;
-        return waitFor([&] { return !m_window->versionReader().internalVersion().isEmpty(); });
+        return waitFor([&] { return !m_window->VersionReader().internalVersion().isEmpty(); });
     }
     QString counts() const { return label(IdSuccessCounts)->text() + QLatin1Char(' ') + label(IdTotalCounts)->text(); }
     // Downloads wait at the gate, then pass.
@@ -56,13 +56,13 @@ TEST_F(MainDialogLines, PassedDownloadShowsPackageVersionCountsAndRecords)
     ASSERT_TRUE(openReady());
     QTest::mouseClick(button(ids(0).button), Qt::LeftButton);
     EXPECT_EQ(badge(0), QStringLiteral("RUNNING"));
-    EXPECT_TRUE(m_window->lineTimerActive(0));
+    EXPECT_TRUE(m_window->LineTimerActive(0));
     waitLineIdle(0);
     EXPECT_EQ(badge(0), QStringLiteral("PASS"));
     EXPECT_EQ(infoText(0), text("IDC_EXE_INFO_DOWNLOADSUCC"));
     EXPECT_EQ(label(ids(0).version)->text(), QStringLiteral("ABC_DE_V2.3"));
     EXPECT_EQ(label(ids(0).percent)->text(), QStringLiteral("100/100"));
-    EXPECT_FALSE(m_window->lineTimerActive(0));
+    EXPECT_FALSE(m_window->LineTimerActive(0));
     EXPECT_FALSE(button(ids(0).button)->isEnabled());
     EXPECT_EQ(counts(), QStringLiteral("1/1 1/1"));
     EXPECT_EQ(m_engine.downloadCalls(), (std::vector<std::pair<int, int>>{{0, 3}}));
@@ -150,7 +150,7 @@ TEST_F(MainDialogLines, FailedThreadStartGivesTheLineBack)
     m_window->StartLine(0);
     EXPECT_EQ(m_prompter.messageTexts(), QStringList{QStringLiteral("Thread begin error!")});
     EXPECT_FALSE(m_window->AnyLineBusy());
-    EXPECT_FALSE(m_window->lineTimerActive(0));
+    EXPECT_FALSE(m_window->LineTimerActive(0));
     EXPECT_EQ(badge(0), QStringLiteral("READY"));
     EXPECT_TRUE(button(ids(0).button)->isEnabled());
     m_window->close();
@@ -173,7 +173,7 @@ TEST_F(MainDialogLines, AutoStartAndDuplicateImeiKeysAndTheDailyLog)
     waitLineIdle(0);
     waitLineIdle(1);
     EXPECT_EQ(m_engine.downloads(), 2);
-    ASSERT_TRUE(m_window->stationLog().Flush(std::chrono::seconds(10)));
+    ASSERT_TRUE(m_window->DailyLog().Flush(std::chrono::seconds(10)));
     const QByteArray log = m_data.read(QStringLiteral("logs/station-2026-12-07.log"));
     EXPECT_TRUE(log.contains("line 2 USB_4 IMEI 356938035643809 start (automatic), package "))
         << log.constData();

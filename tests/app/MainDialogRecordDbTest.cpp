@@ -26,7 +26,7 @@ protected:
         const QString package = makePackage();
         writeConfig("[GET_DLL_Setting]\nPORTS=3,4\nITEM_VERSIONFILE_PATH=" + package.toUtf8() + "\n[RECORD_DB]\nURL="
                     + url + "\n");
-        return open() && waitFor([&] { return !m_window->versionReader().internalVersion().isEmpty(); });
+        return open() && waitFor([&] { return !m_window->VersionReader().internalVersion().isEmpty(); });
     }
     QList<QAction*> firstMenu() const
     {
@@ -58,7 +58,7 @@ TEST_F(MainDialogRecordDb, WithoutUrlNothingOfItRuns)
     writeConfig("[GET_DLL_Setting]\nPORTS=3\n[RECORD_DB]\nURL=\n");
     ASSERT_TRUE(open());
     EXPECT_EQ(firstMenu().size(), 2);
-    EXPECT_EQ(m_window->menuCommand(CmdDbStatus), nullptr);
+    EXPECT_EQ(m_window->MenuCommand(CmdDbStatus), nullptr);
     EXPECT_FALSE(m_data.exists(QStringLiteral("record-outbox.db")));
 }
 
@@ -69,7 +69,7 @@ TEST_F(MainDialogRecordDb, LineResultsReachTheDatabaseWithTheirLineFacts)
     ASSERT_TRUE(openWithUrl(db));
     const QList<QAction*> entries = firstMenu();
     ASSERT_EQ(entries.size(), 3);
-    EXPECT_EQ(entries[2], m_window->menuCommand(CmdDbStatus));
+    EXPECT_EQ(entries[2], m_window->MenuCommand(CmdDbStatus));
     EXPECT_EQ(entries[2]->text(), text("IDC_EXE_DB_STATUS"));
     runTwoLines();
     EXPECT_EQ(logLines(), 2) << "the record log keeps every record as before";

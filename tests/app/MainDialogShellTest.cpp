@@ -49,14 +49,14 @@ TEST_F(MainDialogShell, CaptionsComeFromTheLanguageFile)
     EXPECT_EQ(button(IdClear)->text(), text("IDC_EXE_CLEAN"));
     EXPECT_EQ(label(IdClockCaption)->text(), text("IDC_EXE_TXT_TIMENOW"));
     EXPECT_EQ(button(ids(7).button)->text(), text("IDC_EXE_TXT_BTN_START"));
-    EXPECT_EQ(m_window->menuCommand(CmdPortConfig)->text(), text("IDC_EXE_PORT"));
-    EXPECT_EQ(m_window->menuCommand(CmdAbout)->text(), text("IDC_EXE_ABOUT"));
+    EXPECT_EQ(m_window->MenuCommand(CmdPortConfig)->text(), text("IDC_EXE_PORT"));
+    EXPECT_EQ(m_window->MenuCommand(CmdAbout)->text(), text("IDC_EXE_ABOUT"));
     const QList<QAction*> menus = m_window->findChild<QMenuBar*>()->actions();
     ASSERT_EQ(menus.size(), 2);
     EXPECT_EQ(menus[0]->text(), text("IDC_EXE_MENU"));
     EXPECT_EQ(menus[0]->menu()->actions().size(), 2);
     // Automation finds controls by identifier.
-    EXPECT_EQ(m_window->control(1080)->accessibleDescription(), QStringLiteral("id1080"));
+    EXPECT_EQ(m_window->Control(1080)->accessibleDescription(), QStringLiteral("id1080"));
 }
 
 TEST_F(MainDialogShell, MissingLanguageFileLeavesCaptionsEmpty)
@@ -64,7 +64,7 @@ TEST_F(MainDialogShell, MissingLanguageFileLeavesCaptionsEmpty)
     QFile::remove(m_station.file(QStringLiteral("lang/LAN_ENG.ini")));
     ASSERT_TRUE(open());
     EXPECT_EQ(button(IdStartAll)->text(), QString());
-    EXPECT_EQ(m_window->menuCommand(CmdExport)->text(), QString());
+    EXPECT_EQ(m_window->MenuCommand(CmdExport)->text(), QString());
 }
 
 TEST_F(MainDialogShell, SetLineItemFollowsItsKinds)
@@ -123,14 +123,14 @@ TEST_F(MainDialogShell, PortLabelsComeFromPorts)
     EXPECT_EQ(label(ids(0).port)->text(), QStringLiteral("USB_5"));
     EXPECT_EQ(label(ids(1).port)->text(), QStringLiteral("NULL"));
     EXPECT_EQ(label(ids(2).port)->text(), QStringLiteral("NULL"));
-    EXPECT_EQ(m_window->lineState(0).port.number, 5);
+    EXPECT_EQ(m_window->LineStateOf(0).port.number, 5);
 }
 
 TEST_F(MainDialogShell, FreshStationWritesOnlyTheNvPath)
 {
     ASSERT_TRUE(open());
     EXPECT_EQ(config(), "[GET_DLL_Setting]\nITEM_NVFILE_PATH=" + (m_station.path() + "NV").toUtf8() + "\n");
-    EXPECT_FALSE(m_window->skipVerification());
+    EXPECT_FALSE(m_window->SkipVerification());
     EXPECT_TRUE(m_window->findChild<QLineEdit*>(QStringLiteral("id1011"))->text().isEmpty());
 }
 
@@ -138,7 +138,7 @@ TEST_F(MainDialogShell, DlModeSwitchesVerificationOff)
 {
     writeConfig("[DLOption]\nDLMode=2\n");
     ASSERT_TRUE(open());
-    EXPECT_TRUE(m_window->skipVerification());
+    EXPECT_TRUE(m_window->SkipVerification());
 }
 
 TEST_F(MainDialogShell, KeysDoNothing)
@@ -242,10 +242,10 @@ TEST_F(MainDialogShell, HelpOpensTheDocumentWhenPresent)
     ASSERT_TRUE(open());
     g_opened.clear();
     Shell::setHook([](const QString& path) { g_opened = path; });
-    m_window->menuCommand(CmdHelp)->trigger();
+    m_window->MenuCommand(CmdHelp)->trigger();
     EXPECT_TRUE(g_opened.isEmpty());
     m_station.write(QStringLiteral("help.doc"), "{\\rtf1 help}");
-    m_window->menuCommand(CmdHelp)->trigger();
+    m_window->MenuCommand(CmdHelp)->trigger();
     EXPECT_EQ(g_opened, m_station.file(QStringLiteral("help.doc")));
     Shell::setHook(nullptr);
 }
@@ -260,6 +260,6 @@ TEST_F(MainDialogShell, AboutShowsTheVersionLabel)
         shown = about->findChild<QLabel*>(QStringLiteral("id1098"))->text();
         about->findChild<QPushButton*>(QStringLiteral("id1"))->click();
     });
-    m_window->menuCommand(CmdAbout)->trigger();
+    m_window->MenuCommand(CmdAbout)->trigger();
     EXPECT_EQ(shown, QStringLiteral("Vintrel_RT40K_USV1.00.00"));
 }

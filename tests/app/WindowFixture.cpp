@@ -76,17 +76,17 @@ QByteArray WindowFixture::config() const
 
 QLabel* WindowFixture::label(int id) const
 {
-    return qobject_cast<QLabel*>(m_window->control(id));
+    return qobject_cast<QLabel*>(m_window->Control(id));
 }
 
 QPushButton* WindowFixture::button(int id) const
 {
-    return qobject_cast<QPushButton*>(m_window->control(id));
+    return qobject_cast<QPushButton*>(m_window->Control(id));
 }
 
 QProgressBar* WindowFixture::bar(int id) const
 {
-    return qobject_cast<QProgressBar*>(m_window->control(id));
+    return qobject_cast<QProgressBar*>(m_window->Control(id));
 }
 
 void WindowFixture::plug(int port, const QByteArray& info)
@@ -111,5 +111,5 @@ QString WindowFixture::makePackage(const QByteArray& display, const QByteArray& 
 
 void WindowFixture::waitLineIdle(int line)
 {
-    ASSERT_TRUE(waitFor([&] { return !m_window->lineState(line).running && m_window->liveWorkers() == 0; }));
+    ASSERT_TRUE(waitFor([&] { return !m_window->LineStateOf(line).running && m_window->LiveWorkers() == 0; }));
 }

@@ -102,7 +102,7 @@ TEST_F(EngineBindingTest, ReleaseCallsDestroyOnceAndDetachesTheSink)
     binding.Release();
     EXPECT_EQ(probe.report().destroyed, 1);
     EXPECT_EQ(binding.engine(), nullptr);
-    EXPECT_TRUE(sink->isDetached()); // kept alive, but silent
+    EXPECT_TRUE(sink->IsDetached()); // kept alive, but silent
     binding.Release();
     EXPECT_EQ(probe.report().destroyed, 1);
 }

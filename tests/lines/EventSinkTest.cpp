@@ -187,7 +187,7 @@ TEST_F(EventSinkTest, DetachReleasesAWaitingThreadAndDropsLaterEvents)
         }
     });
     // The window thread is busy elsewhere: the engine thread stays blocked.
-    ASSERT_TRUE(waitWithoutEvents([&] { return sink.waiting() == 1; }));
+    ASSERT_TRUE(waitWithoutEvents([&] { return sink.Waiting() == 1; }));
     EXPECT_EQ(returned.load(), 0);
     sink.Detach();
     EXPECT_TRUE(waitWithoutEvents([&] { return returned.load() == 3; }));
@@ -195,7 +195,7 @@ TEST_F(EventSinkTest, DetachReleasesAWaitingThreadAndDropsLaterEvents)
     // The queued call finds the sink detached and does nothing.
     QCoreApplication::processEvents();
     EXPECT_TRUE(handler.events.empty());
-    EXPECT_EQ(sink.waiting(), 0);
+    EXPECT_EQ(sink.Waiting(), 0);
 }
 
 TEST(EventSinkContextTest, DestroyedWindowReleasesAWaitingThread)
@@ -210,11 +210,11 @@ TEST(EventSinkContextTest, DestroyedWindowReleasesAWaitingThread)
         sink.OnEvent(&e);
         returned = true;
     });
-    ASSERT_TRUE(waitWithoutEvents([&] { return sink.waiting() == 1; }));
+    ASSERT_TRUE(waitWithoutEvents([&] { return sink.Waiting() == 1; }));
     window.reset();
     EXPECT_TRUE(waitWithoutEvents([&] { return returned.load(); }));
     engine.join();
-    EXPECT_TRUE(sink.isDetached());
+    EXPECT_TRUE(sink.IsDetached());
     EXPECT_TRUE(handler.events.empty());
 }
 

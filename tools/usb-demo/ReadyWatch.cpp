@@ -24,7 +24,7 @@ MainDialog* toolWindow()
 
 QString labelText(MainDialog& window, int id, bool accessible = false)
 {
-    auto* label = qobject_cast<QLabel*>(window.control(id));
+    auto* label = qobject_cast<QLabel*>(window.Control(id));
     if (!label)
         return {};
     return accessible ? label->accessibleName() : label->text();
