@@ -50,9 +50,9 @@ struct Log
             plain += FormatRecordLine(RecordBench::lineRecord(next), "bench-station", QDateTime());
         const QString data = dir.path() + QStringLiteral("/");
         QByteArray encrypted = plain;
-        Rc4(RecordCipher::keyFor("7391")).apply(encrypted);
+        Rc4(RecordCipher::KeyFor("7391")).apply(encrypted);
         QByteArray seed = title;
-        Rc4(RecordCipher::keyFor("7391")).apply(seed);
+        Rc4(RecordCipher::KeyFor("7391")).apply(seed);
         if (!writeFile(data + "RecordCSV.sdi", seed) || !writeFile(data + "rqvtcsv123.ds.dll", encrypted)
             || !writeFile(data + "rqvtcsv123.txt", plain))
             std::abort();

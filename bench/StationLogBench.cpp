@@ -23,7 +23,7 @@ void BM_Add(benchmark::State& state)
     for (auto _ : state)
         log.Add(now, kLine);
     log.Flush(std::chrono::seconds(60));
-    state.counters["lost"] = double(log.lostLines());
+    state.counters["lost"] = double(log.LostLines());
 }
 BENCHMARK(BM_Add);
 

@@ -23,9 +23,9 @@ public:
     void SetLineItem(int kind, int line, const QString& text);
     void SetLineProgress(int percent, int line);
 
-    QPushButton* button(int line) const { return m_rows[size_t(line)].button; }
-    QLabel* imei(int line) const { return m_rows[size_t(line)].imei; }
-    QLabel* version(int line) const { return m_rows[size_t(line)].version; }
+    QPushButton* Button(int line) const { return m_rows[size_t(line)].button; }
+    QLabel* Imei(int line) const { return m_rows[size_t(line)].imei; }
+    QLabel* Version(int line) const { return m_rows[size_t(line)].version; }
 
 private:
     struct Row

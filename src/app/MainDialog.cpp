@@ -82,7 +82,7 @@ void MainDialog::buildWindow()
     const QPoint origin(0, m_menuBar->sizeHint().height());
     for (int line = 0; line < kLines; ++line) {
         m_rows.Attach(line, layout.createAll(MainWindowLayout::lineRow(line), this, origin));
-        connect(m_rows.button(line), &QPushButton::clicked, this, [this, line] { StartLine(line); });
+        connect(m_rows.Button(line), &QPushButton::clicked, this, [this, line] { StartLine(line); });
     }
     layout.createAll(MainWindowLayout::otherControls(), this, origin);
     setFixedSize(layout.sizeToPixels(MainWindowLayout::kWidth, MainWindowLayout::kHeight) + QSize(0, origin.y()));
@@ -140,8 +140,8 @@ QAction* MainDialog::MenuCommand(int id) const
 bool MainDialog::OnInitDialog()
 {
     // The data exchange of the template empties these three.
-    m_rows.imei(0)->clear();
-    m_rows.version(0)->clear();
+    m_rows.Imei(0)->clear();
+    m_rows.Version(0)->clear();
     label(MainWindowLayout::IdClock)->clear();
 
     setWindowIcon(m_icon);
@@ -191,9 +191,9 @@ void MainDialog::loadCounters()
 
 void MainDialog::ShowCounters()
 {
-    label(MainWindowLayout::IdTotalCounts)->setText(m_counters->cumulativeDisplay());
-    label(MainWindowLayout::IdSuccessCounts)->setText(m_counters->currentDisplay());
-    label(MainWindowLayout::IdClearTime)->setText(m_counters->clearTimeDisplay());
+    label(MainWindowLayout::IdTotalCounts)->setText(m_counters->CumulativeDisplay());
+    label(MainWindowLayout::IdSuccessCounts)->setText(m_counters->CurrentDisplay());
+    label(MainWindowLayout::IdClearTime)->setText(m_counters->ClearTimeDisplay());
 }
 
 QString MainDialog::ClockText() const
@@ -243,7 +243,7 @@ void MainDialog::applyLocalisedTexts()
     }
     const QString start = localText("IDC_EXE_TXT_BTN_START");
     for (int line = 0; line < kLines; ++line)
-        m_rows.button(line)->setText(start);
+        m_rows.Button(line)->setText(start);
     // Drop-downs first, then their entries; each keeps its command.
     const QList<QAction*> menus = m_menuBar->actions();
     menus[0]->setText(localText("IDC_EXE_MENU"));
@@ -288,7 +288,7 @@ void MainDialog::OnTimer(int id)
 
 QString MainDialog::localText(const char* key)
 {
-    return LanguageText::instance().Lookup(key);
+    return LanguageText::Instance().Lookup(key);
 }
 
 void MainDialog::closeEvent(QCloseEvent* event)

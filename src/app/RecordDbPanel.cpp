@@ -42,7 +42,7 @@ RecordDbLink* RecordDbPanel::Start(const QByteArray& url, const QString& station
     auto notify = [this](RecordDbLink::Problem problem, const QString& detail) {
         // Shown after the handler that found the problem has returned: a
         // line result must not wait for the operator.
-        const QString text = LanguageText::instance().Lookup(keyOf(problem)) + QStringLiteral("\n\n") + detail;
+        const QString text = LanguageText::Instance().Lookup(keyOf(problem)) + QStringLiteral("\n\n") + detail;
         m_window.post([this, text] { m_prompter.warn(text); });
     };
     m_link = std::make_unique<RecordDbLink>(url, RecordDbLink::defaultOutboxPath(StationPaths::dataDir()), station,

@@ -36,12 +36,12 @@ EngineBinding::~EngineBinding()
     Release();
 }
 
-void EngineBinding::setLibraryName(const QString& name)
+void EngineBinding::SetLibraryName(const QString& name)
 {
     libraryNameSetting() = name.isEmpty() ? QString::fromLatin1(kDefaultLibraryName) : name;
 }
 
-QString EngineBinding::libraryName()
+QString EngineBinding::LibraryName()
 {
     return libraryNameSetting();
 }
@@ -51,7 +51,7 @@ bool EngineBinding::Load(LineEventHandler* handler, QObject* windowContext)
     Release();
     if (!handler || !windowContext)
         return false;
-    if (!m_library.load(libraryName())) {
+    if (!m_library.load(LibraryName())) {
         qWarning("Engine library not loaded: %s", qPrintable(m_library.errorString()));
         return false;
     }
@@ -60,7 +60,7 @@ bool EngineBinding::Load(LineEventHandler* handler, QObject* windowContext)
     const auto create = reinterpret_cast<CreateFn>(m_library.ownSymbol("Create"));
     FlashEngine* engine = create ? create() : nullptr;
     if (!engine) {
-        qWarning("Engine library %s: %s", qPrintable(libraryName()),
+        qWarning("Engine library %s: %s", qPrintable(LibraryName()),
                  create ? "Create returned no engine" : "no export Create");
         m_library.unload();
         return false;

@@ -26,8 +26,8 @@ public:
     // Test seam: the name or path passed to dlopen; an empty name restores
     // the default. A bare name is found through the executable's run path,
     // i.e. in the station folder.
-    static void setLibraryName(const QString& name);
-    static QString libraryName();
+    static void SetLibraryName(const QString& name);
+    static QString LibraryName();
 
     // Loads the library, creates the engine with its "Create", creates the
     // sink for handler (run on windowContext's thread) and hands it over:
@@ -38,8 +38,8 @@ public:
     // scripted engine in tests). Release() leaves it to its owner.
     bool Adopt(FlashEngine* engine, LineEventHandler* handler, QObject* windowContext);
 
-    FlashEngine* engine() const { return m_engine; }
-    EventSink* sink() const { return m_sink; }
+    FlashEngine* Engine() const { return m_engine; }
+    EventSink* Sink() const { return m_sink; }
 
     // Detaches the sink first, so that events still waiting for the window
     // thread return at once and later ones are dropped; then releases the

@@ -96,7 +96,7 @@ void LineController::SetAutoStart(bool on, std::chrono::milliseconds delay)
 
 QString LineController::Text(const char* key)
 {
-    return LanguageText::instance().Lookup(key);
+    return LanguageText::Instance().Lookup(key);
 }
 
 QString LineController::FormatElapsed(int seconds)
@@ -257,7 +257,7 @@ void LineController::RunLine(const LineJob& job)
         return;
     }
     // The Port Config dialog cannot change the port while the line runs.
-    m_engine.engine()->Download(line, m_lines[size_t(line)].port.number);
+    m_engine.Engine()->Download(line, m_lines[size_t(line)].port.number);
 }
 
 QString LineController::EarlierLineWithImei(int line, const QByteArray& imei) const
@@ -305,7 +305,7 @@ void LineController::ScanLine(int line, int offer)
 {
     LineState& state = m_lines[size_t(line)];
     EngineText info{};
-    const int status = m_engine.engine()->QueryDevice(line, state.port.number, &info);
+    const int status = m_engine.Engine()->QueryDevice(line, state.port.number, &info);
     info.text[sizeof(info.text) - 1] = '\0';
     // Logged with the IMEI the line had: a unit that left is named.
     LogStatus(line, status);

@@ -64,7 +64,7 @@ public:
     void SetLog(StationLog* log) { m_log = log; }
 
     EngineBinding& Binding() { return m_engine; }
-    FlashEngine* Engine() const { return m_engine.engine(); }
+    FlashEngine* Engine() const { return m_engine.Engine(); }
 
     // Every line idle, unbound and shown empty.
     void ResetLines();

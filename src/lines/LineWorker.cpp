@@ -25,7 +25,7 @@ bool LineWorker::Start(const LineJob& job, Body body)
     return true;
 }
 
-void LineWorker::failNextStartForTest()
+void LineWorker::FailNextStartForTest()
 {
     g_failNextStart = true;
 }

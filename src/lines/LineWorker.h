@@ -21,7 +21,7 @@ public:
     static bool Start(const LineJob& job, Body body);
 
     // Tests make the next Start fail as if the system had no thread left.
-    static void failNextStartForTest();
+    static void FailNextStartForTest();
 
     // The nice value a worker thread adds to the process's own.
     static constexpr int kNiceIncrement = 5;

@@ -83,7 +83,7 @@ bool StationLog::Flush(std::chrono::milliseconds timeout)
     return m_written.wait_for(lock, timeout, [&] { return m_done >= target; });
 }
 
-quint64 StationLog::lostLines() const
+quint64 StationLog::LostLines() const
 {
     const std::lock_guard lock(m_mutex);
     return m_lost;

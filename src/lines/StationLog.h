@@ -40,9 +40,9 @@ public:
     // Writes what is queued, then ends the writer.
     void Stop();
 
-    const QString& folder() const { return m_folder; }
+    const QString& Folder() const { return m_folder; }
     // Lines dropped or lost so far.
-    quint64 lostLines() const;
+    quint64 LostLines() const;
 
     static QString FileName(const QDate& day);
     // Control characters, line and paragraph separators and the marks that

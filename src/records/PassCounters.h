@@ -19,16 +19,16 @@ public:
     // then reloads. Increments start from the values of the last load.
     void UpdateCounters(bool passed, bool clear, const QString& clockText);
 
-    QString cumulativeDisplay() const { return m_cumulativeDisplay; }
-    QString currentDisplay() const { return m_currentDisplay; }
-    QString clearTimeDisplay() const { return m_clearTimeDisplay; }
+    QString CumulativeDisplay() const { return m_cumulativeDisplay; }
+    QString CurrentDisplay() const { return m_currentDisplay; }
+    QString ClearTimeDisplay() const { return m_clearTimeDisplay; }
 
-    std::uint32_t total() const { return m_total; }
-    std::uint32_t successes() const { return m_successes; }
-    std::uint32_t currentTotal() const { return m_currentTotal; }
-    std::uint32_t currentSuccesses() const { return m_currentSuccesses; }
+    std::uint32_t Total() const { return m_total; }
+    std::uint32_t Successes() const { return m_successes; }
+    std::uint32_t CurrentTotal() const { return m_currentTotal; }
+    std::uint32_t CurrentSuccesses() const { return m_currentSuccesses; }
 
-    const QString& countersFilePath() const { return m_path; }
+    const QString& CountersFilePath() const { return m_path; }
 
 private:
     QString m_path;

@@ -31,7 +31,7 @@ RecordCipher::RecordCipher(RecordPrompts& prompts)
 {
 }
 
-QByteArray RecordCipher::keyFor(const QByteArray& passPhrase)
+QByteArray RecordCipher::KeyFor(const QByteArray& passPhrase)
 {
     return QCryptographicHash::hash(passPhrase, QCryptographicHash::Md5);
 }
@@ -100,7 +100,7 @@ bool RecordCipher::convert(const QString& sourcePath, const QString& targetPath,
         return false;
     }
 
-    Rc4 rc4(keyFor(passPhrase));
+    Rc4 rc4(KeyFor(passPhrase));
     QByteArray buffer(kChunk, Qt::Uninitialized);
     for (;;) {
         const qint64 count = source.read(buffer.data(), kChunk);

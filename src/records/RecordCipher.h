@@ -20,7 +20,7 @@ public:
     explicit RecordCipher(RecordPrompts& prompts);
 
     // The 16-byte RC4 key of a pass phrase.
-    static QByteArray keyFor(const QByteArray& passPhrase);
+    static QByteArray KeyFor(const QByteArray& passPhrase);
 
     // endState, when given, receives the keystream after the file's last
     // byte, so that the caller can append to the encrypted file in place.
@@ -43,7 +43,7 @@ public:
     void FatalError(const QString& message);
 
     // errno of the last failed write, sync or rename (0 when none).
-    int lastWriteError() const { return m_writeError; }
+    int LastWriteError() const { return m_writeError; }
 
 private:
     enum class Texts { Encrypt, Decrypt };

@@ -229,7 +229,7 @@ bool RecordStore::ReadLogFrom(qint64 offset, QByteArray* tail, qint64* size)
         return false;
     *size = file.size();
     offset = std::clamp<qint64>(offset, 0, *size);
-    Rc4 rc4(RecordCipher::keyFor(kPassPhrase));
+    Rc4 rc4(RecordCipher::KeyFor(kPassPhrase));
     rc4.skip(offset);
     if (!file.seek(offset))
         return false;

@@ -54,14 +54,14 @@ QByteArray LanguageText::LookupBytes(const char* key) const
     return IniFile(m_languageFilePath).readText("VintrelText", key, {}, kTextCapacity);
 }
 
-const LanguageText& LanguageText::instance()
+const LanguageText& LanguageText::Instance()
 {
     static const LanguageText empty{NoFile{}};
     const LanguageText* text = g_instance.load();
     return text ? *text : empty;
 }
 
-void LanguageText::setInstance(const LanguageText* text)
+void LanguageText::SetInstance(const LanguageText* text)
 {
     g_instance.store(text);
 }

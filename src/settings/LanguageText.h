@@ -19,15 +19,15 @@ public:
     QString Lookup(const char* key) const;
     QByteArray LookupBytes(const char* key) const;
 
-    const QString& languageFilePath() const { return m_languageFilePath; }
-    const QString& executableDir() const { return m_executableDir; }
-    int languageSetting() const { return m_languageSetting; }
+    const QString& LanguageFilePath() const { return m_languageFilePath; }
+    const QString& ExecutableDir() const { return m_executableDir; }
+    int LanguageSetting() const { return m_languageSetting; }
 
     // The process-wide object, set up by main() before any window exists.
     // Until then (and after setInstance(nullptr)) an object whose lookups
     // are all empty answers.
-    static const LanguageText& instance();
-    static void setInstance(const LanguageText* text);
+    static const LanguageText& Instance();
+    static void SetInstance(const LanguageText* text);
 
 private:
     struct NoFile

@@ -24,12 +24,12 @@ protected:
         const QString loaded = m_station.file(QStringLiteral("libPhoneFlashEngine.so"));
         ASSERT_TRUE(QFile::copy(QStringLiteral(STATION_BUILD_STATION_DIR "/engines/") + QLatin1String(m_library),
                                 loaded));
-        EngineBinding::setLibraryName(loaded);
+        EngineBinding::SetLibraryName(loaded);
     }
     void TearDown() override
     {
         WindowFixture::TearDown();
-        EngineBinding::setLibraryName(QString());
+        EngineBinding::SetLibraryName(QString());
     }
 
     // Writes config.ini and opens the window, which waits up to 20 s for

@@ -145,7 +145,7 @@ TEST_F(MainDialogLines, ProgressAndMessagesReachTheRow)
 TEST_F(MainDialogLines, FailedThreadStartGivesTheLineBack)
 {
     ASSERT_TRUE(openReady());
-    LineWorker::failNextStartForTest();
+    LineWorker::FailNextStartForTest();
     m_prompter.expectMessage();
     m_window->StartLine(0);
     EXPECT_EQ(m_prompter.messageTexts(), QStringList{QStringLiteral("Thread begin error!")});

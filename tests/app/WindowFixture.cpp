@@ -31,7 +31,7 @@ void WindowFixture::SetUp()
     m_station.write(QStringLiteral("RecordCSV.sdi"),
                     readFile(QStringLiteral(STATION_BUILD_STATION_DIR "/RecordCSV.sdi")));
     m_text = std::make_unique<LanguageText>(m_station.path());
-    LanguageText::setInstance(m_text.get());
+    LanguageText::SetInstance(m_text.get());
     s_exitStatus = -1;
     s_exitCalls = 0;
     ProcessEnd::setHandler([](int status) {
@@ -48,7 +48,7 @@ void WindowFixture::TearDown()
     StationPaths::overrideDataDir(QString());
     StationPaths::overrideRuntimeDir(QString());
     SystemLocale::overrideLocale("");
-    LanguageText::setInstance(nullptr);
+    LanguageText::SetInstance(nullptr);
 }
 
 bool WindowFixture::open()

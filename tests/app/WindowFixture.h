@@ -38,7 +38,7 @@ protected:
     const MainWindowLayout::LineIds& ids(int line) const { return MainWindowLayout::kLineIds[size_t(line)]; }
     QString infoText(int line) const { return label(ids(line).info)->text(); }
     QString badge(int line) const { return label(ids(line).badge)->accessibleName(); }
-    QString text(const char* key) const { return LanguageText::instance().Lookup(key); }
+    QString text(const char* key) const { return LanguageText::Instance().Lookup(key); }
 
     // A ready device on a port: "display,internal,IMEI".
     void plug(int port, const QByteArray& info = "ABC_DE_V1.0,ABC_DE_INT_V1.0,356938035643809");

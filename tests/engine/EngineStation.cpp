@@ -21,7 +21,7 @@ EngineStation::EngineStation()
 EngineStation::~EngineStation()
 {
     m_binding.Release();
-    EngineBinding::setLibraryName(QString());
+    EngineBinding::SetLibraryName(QString());
 }
 
 void EngineStation::writeConfig(const QString& versionDir) const
@@ -60,7 +60,7 @@ void EngineStation::plug(int port, const QByteArray& mode, const QByteArray& ext
 
 bool EngineStation::load()
 {
-    EngineBinding::setLibraryName(m_station.file(QStringLiteral("libPhoneFlashEngine.so")));
+    EngineBinding::SetLibraryName(m_station.file(QStringLiteral("libPhoneFlashEngine.so")));
     return m_binding.Load(&handler, &window);
 }
 
@@ -79,7 +79,7 @@ bool EngineStation::download(int line, int port)
     std::thread worker([this, line, port] { engine()->Download(line, port); });
     const bool done = QTest::qWaitFor([&] { return handler.count('R', line) > before; }, 30000);
     if (!done)
-        m_binding.sink()->Detach(); // lets a stuck worker return
+        m_binding.Sink()->Detach(); // lets a stuck worker return
     worker.join();
     return done;
 }

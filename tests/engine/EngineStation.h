@@ -34,7 +34,7 @@ public:
     void plug(int port, const QByteArray& mode = "READY", const QByteArray& extra = {}) const;
 
     bool load();
-    FlashEngine* engine() const { return m_binding.engine(); }
+    FlashEngine* engine() const { return m_binding.Engine(); }
     EngineBinding& binding() { return m_binding; }
     int32_t query(int port, std::string* text = nullptr) const;
     // Runs Download on a thread of its own and waits, running the window's

@@ -20,7 +20,7 @@ FastbootStation::FastbootStation()
 FastbootStation::~FastbootStation()
 {
     m_binding.Release();
-    EngineBinding::setLibraryName(QString());
+    EngineBinding::SetLibraryName(QString());
     for (auto& [port, device] : m_devices)
         device.server->stop();
 }
@@ -131,7 +131,7 @@ QString FastbootStation::makePackage(const QString& name, const QByteArray& disp
 
 bool FastbootStation::load()
 {
-    EngineBinding::setLibraryName(m_station.file(QStringLiteral("libPhoneFlashEngine.so")));
+    EngineBinding::SetLibraryName(m_station.file(QStringLiteral("libPhoneFlashEngine.so")));
     return m_binding.Load(&handler, &window);
 }
 
@@ -150,7 +150,7 @@ bool FastbootStation::download(int line, int port)
     std::thread worker([this, line, port] { engine()->Download(line, port); });
     const bool done = QTest::qWaitFor([&] { return handler.count('R', line) > before; }, 60000);
     if (!done)
-        m_binding.sink()->Detach(); // lets a stuck worker return
+        m_binding.Sink()->Detach(); // lets a stuck worker return
     worker.join();
     return done;
 }

@@ -53,7 +53,7 @@ public:
     QString stationDir() const { return m_station.path(); }
 
     bool load();
-    FlashEngine* engine() const { return m_binding.engine(); }
+    FlashEngine* engine() const { return m_binding.Engine(); }
     int32_t query(int port, std::string* text = nullptr) const;
     // Waits until the port answers status (and text, when given).
     bool waitQuery(int port, int32_t status, const std::string& text = {}, int timeoutMs = 20000) const;

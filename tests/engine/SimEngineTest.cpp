@@ -204,7 +204,7 @@ TEST_F(SimEngineTest, EightDownloadsAtOnceAllSucceed)
         workers.emplace_back([this, line] { station.engine()->Download(line, line + 1); });
     const bool done = QTest::qWaitFor([&] { return station.handler.count('R') == 8; }, 60000);
     if (!done)
-        station.binding().sink()->Detach();
+        station.binding().Sink()->Detach();
     for (auto& w : workers)
         w.join();
     ASSERT_TRUE(done);
@@ -220,9 +220,9 @@ TEST_F(SimEngineTest, ReleaseDoesNotDeadlockWithAWatcherWaitingForTheWindow)
     // The window thread does not run its event loop here: the watcher's
     // device event stays blocked in the sink.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (station.binding().sink()->Waiting() == 0 && std::chrono::steady_clock::now() < until)
+    while (station.binding().Sink()->Waiting() == 0 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(station.binding().sink()->Waiting(), 1);
+    ASSERT_EQ(station.binding().Sink()->Waiting(), 1);
     station.binding().Release(); // returns: the sink lets the watcher go
     EXPECT_EQ(station.engine(), nullptr);
     QCoreApplication::processEvents();

@@ -45,12 +45,12 @@ protected:
     void TearDown() override
     {
         binding.Release();
-        EngineBinding::setLibraryName(QString());
-        EXPECT_EQ(EngineBinding::libraryName(), QLatin1String("libPhoneFlashEngine.so"));
+        EngineBinding::SetLibraryName(QString());
+        EXPECT_EQ(EngineBinding::LibraryName(), QLatin1String("libPhoneFlashEngine.so"));
     }
     bool load(const char* path)
     {
-        EngineBinding::setLibraryName(QString::fromUtf8(path));
+        EngineBinding::SetLibraryName(QString::fromUtf8(path));
         return binding.Load(&handler, &window);
     }
 
@@ -63,13 +63,13 @@ TEST_F(EngineBindingTest, LoadHandsTheSinkOverAndItsSlotsAnswerByPosition)
 {
     Probe probe(PROBE_ENGINE);
     ASSERT_TRUE(load(PROBE_ENGINE));
-    ASSERT_NE(binding.engine(), nullptr);
+    ASSERT_NE(binding.Engine(), nullptr);
     const ProbeReport& r = probe.report();
     ASSERT_EQ(r.callCount, 2);
     EXPECT_EQ(r.calls[0], 2); // RegisterSink
     EXPECT_EQ(r.calls[1], 3); // then Setup
     EXPECT_EQ(r.setupMode, 6);
-    EXPECT_EQ(r.sink, static_cast<EngineEventSink*>(binding.sink()));
+    EXPECT_EQ(r.sink, static_cast<EngineEventSink*>(binding.Sink()));
     EXPECT_EQ(r.intAnswers[0], 0);
     EXPECT_EQ(r.slot2Answer, r.sink);
     for (int slot = 5; slot <= 14; ++slot)
@@ -84,12 +84,12 @@ TEST_F(EngineBindingTest, LoadHandsTheSinkOverAndItsSlotsAnswerByPosition)
 TEST_F(EngineBindingTest, LoadFailsWithoutLibraryFactoryOrEngine)
 {
     EXPECT_FALSE(load("/nonexistent/libPhoneFlashEngine.so"));
-    EXPECT_EQ(binding.engine(), nullptr);
+    EXPECT_EQ(binding.Engine(), nullptr);
     EXPECT_FALSE(load(PROBE_ENGINE_NO_CREATE));
-    EXPECT_EQ(binding.engine(), nullptr);
+    EXPECT_EQ(binding.Engine(), nullptr);
     Probe probe(PROBE_ENGINE_NULL_CREATE);
     EXPECT_FALSE(load(PROBE_ENGINE_NULL_CREATE));
-    EXPECT_EQ(binding.engine(), nullptr);
+    EXPECT_EQ(binding.Engine(), nullptr);
     EXPECT_EQ(probe.report().callCount, 0);
     EXPECT_TRUE(handler.events.empty());
 }
@@ -98,10 +98,10 @@ TEST_F(EngineBindingTest, ReleaseCallsDestroyOnceAndDetachesTheSink)
 {
     Probe probe(PROBE_ENGINE);
     ASSERT_TRUE(load(PROBE_ENGINE));
-    EventSink* sink = binding.sink();
+    EventSink* sink = binding.Sink();
     binding.Release();
     EXPECT_EQ(probe.report().destroyed, 1);
-    EXPECT_EQ(binding.engine(), nullptr);
+    EXPECT_EQ(binding.Engine(), nullptr);
     EXPECT_TRUE(sink->IsDetached()); // kept alive, but silent
     binding.Release();
     EXPECT_EQ(probe.report().destroyed, 1);
@@ -114,7 +114,7 @@ TEST_F(EngineBindingTest, ReleaseWithoutDestroyFreesWithoutCallingTheEngine)
     const int32_t before = probe.report().callCount;
     binding.Release();
     EXPECT_EQ(probe.report().callCount, before);
-    EXPECT_EQ(binding.engine(), nullptr);
+    EXPECT_EQ(binding.Engine(), nullptr);
 }
 
 TEST_F(EngineBindingTest, AdoptedEngineIsBoundButNotFreed)
@@ -138,15 +138,15 @@ TEST_F(EngineBindingTest, AdoptedEngineIsBoundButNotFreed)
     } engine;
 
     ASSERT_TRUE(binding.Adopt(&engine, &handler, &window));
-    EXPECT_EQ(binding.engine(), &engine);
-    EXPECT_EQ(engine.sink, static_cast<EngineEventSink*>(binding.sink()));
+    EXPECT_EQ(binding.Engine(), &engine);
+    EXPECT_EQ(engine.sink, static_cast<EngineEventSink*>(binding.Sink()));
     EXPECT_EQ(engine.mode, 6);
     int32_t code = 0;
     EngineEvent result{ENGINE_EVENT_RESULT, 5, &code};
     engine.sink->OnEvent(&result);
     EXPECT_EQ(handler.count('R', 5), 1);
     binding.Release(); // the stack object must stay untouched
-    EXPECT_EQ(binding.engine(), nullptr);
+    EXPECT_EQ(binding.Engine(), nullptr);
     engine.sink->OnEvent(&result); // detached: dropped
     EXPECT_EQ(handler.count('R', 5), 1);
 }

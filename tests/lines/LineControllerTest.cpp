@@ -72,7 +72,7 @@ protected:
         m_station.write(QStringLiteral("RecordCSV.sdi"),
                         readFile(QStringLiteral(STATION_BUILD_STATION_DIR "/RecordCSV.sdi")));
         m_text = std::make_unique<LanguageText>(m_station.path());
-        LanguageText::setInstance(m_text.get());
+        LanguageText::SetInstance(m_text.get());
     }
 
     void TearDown() override
@@ -80,7 +80,7 @@ protected:
         m_lines.reset();
         m_log.reset();
         m_reader.reset();
-        LanguageText::setInstance(nullptr);
+        LanguageText::SetInstance(nullptr);
         SystemLocale::overrideLocale("");
         StationPaths::overrideExecutableDir(QString());
         StationPaths::overrideDataDir(QString());
@@ -189,8 +189,8 @@ protected:
         return log.isEmpty() ? 0 : int(log.count('\n')) - 1; // the title line
     }
 
-    QString counts() const { return m_counters->currentDisplay() + QLatin1Char(' ') + m_counters->cumulativeDisplay(); }
-    QString text(const char* key) const { return LanguageText::instance().Lookup(key); }
+    QString counts() const { return m_counters->CurrentDisplay() + QLatin1Char(' ') + m_counters->CumulativeDisplay(); }
+    QString text(const char* key) const { return LanguageText::Instance().Lookup(key); }
     void holdDownloads(Gate& gate)
     {
         m_engine.setDownload([&gate](ScriptedEngine& e, int line, int) {
@@ -483,7 +483,7 @@ TEST_F(LineControllerTest, EngineMessageOnAnIdleLineStaysAsTooltip)
 TEST_F(LineControllerTest, FailedThreadStartGivesTheLineBack)
 {
     startReady();
-    LineWorker::failNextStartForTest();
+    LineWorker::FailNextStartForTest();
     m_prompter.expectMessage();
     m_lines->StartLine(0);
     EXPECT_EQ(m_prompter.messageTexts(), QStringList{QStringLiteral("Thread begin error!")});
@@ -748,7 +748,7 @@ TEST_F(LineControllerTest, LogWriteFailureLeavesTheDownloadAndItsRecordIntact)
     m_lines->StartLine(0);
     waitLineIdle(0);
     ASSERT_TRUE(m_log->Flush(std::chrono::seconds(10)));
-    EXPECT_GT(m_log->lostLines(), 0u);
+    EXPECT_GT(m_log->LostLines(), 0u);
     EXPECT_EQ(m_rows.badge(0), BADGE_PASS);
     EXPECT_EQ(counts(), QStringLiteral("1/1 1/1"));
     EXPECT_EQ(records(), 1);

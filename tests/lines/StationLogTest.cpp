@@ -77,7 +77,7 @@ TEST(StationLogTest, FullQueueDropsLinesAndTellsSoLater)
     StationLog log(dir.path(), 3);
     for (int i = 0; i < 5; ++i)
         log.Add(kNoon, QStringLiteral("line %1").arg(i));
-    EXPECT_EQ(log.lostLines(), 2u);
+    EXPECT_EQ(log.LostLines(), 2u);
     EXPECT_FALSE(log.Flush(0ms)); // not started: nothing written yet
     log.Start();
     ASSERT_TRUE(log.Flush(10s));
@@ -104,6 +104,6 @@ TEST(StationLogTest, ManyWritersLoseNothingBelowTheLimit)
     for (std::thread& writer : writers)
         writer.join();
     ASSERT_TRUE(log.Flush(10s));
-    EXPECT_EQ(log.lostLines(), 0u);
+    EXPECT_EQ(log.LostLines(), 0u);
     EXPECT_EQ(linesOf(dir.read(StationLog::FileName(kNoon.date()))).size(), 2000);
 }

@@ -49,9 +49,9 @@ TEST_F(PassCountersTest, FirstStartCreatesZerosAndEmptyClearTime)
     EXPECT_LT(text.indexOf("NowSuccessCounts"), text.indexOf("NowTotalCounts"));
     EXPECT_LT(text.indexOf("NowTotalCounts"), text.indexOf("ClearTime"));
 
-    EXPECT_EQ(counters.cumulativeDisplay(), "0/0");
-    EXPECT_EQ(counters.currentDisplay(), "0/0");
-    EXPECT_EQ(counters.clearTimeDisplay(), "00/00/0000 00:00:00");
+    EXPECT_EQ(counters.CumulativeDisplay(), "0/0");
+    EXPECT_EQ(counters.CurrentDisplay(), "0/0");
+    EXPECT_EQ(counters.ClearTimeDisplay(), "00/00/0000 00:00:00");
 }
 
 TEST_F(PassCountersTest, FailureCountsAttemptOnlyAndPassCountsAll)
@@ -59,21 +59,21 @@ TEST_F(PassCountersTest, FailureCountsAttemptOnlyAndPassCountsAll)
     seed("3", "5", "3", "5");
     PassCounters counters(path());
     counters.LoadCounters(QStringLiteral("12/07/2026 09:00:00"));
-    EXPECT_EQ(counters.cumulativeDisplay(), "3/5");
+    EXPECT_EQ(counters.CumulativeDisplay(), "3/5");
 
     counters.UpdateCounters(false, false, QStringLiteral("12/07/2026 09:00:01"));
-    EXPECT_EQ(counters.cumulativeDisplay(), "3/6");
-    EXPECT_EQ(counters.currentDisplay(), "3/6");
+    EXPECT_EQ(counters.CumulativeDisplay(), "3/6");
+    EXPECT_EQ(counters.CurrentDisplay(), "3/6");
     EXPECT_EQ(value("TotalCounts"), "6");
     EXPECT_EQ(value("SuccessCounts"), "3");
 
     counters.UpdateCounters(true, false, QStringLiteral("12/07/2026 09:00:02"));
-    EXPECT_EQ(counters.cumulativeDisplay(), "4/7");
-    EXPECT_EQ(counters.currentDisplay(), "4/7");
-    EXPECT_EQ(counters.successes(), 4u);
-    EXPECT_EQ(counters.total(), 7u);
+    EXPECT_EQ(counters.CumulativeDisplay(), "4/7");
+    EXPECT_EQ(counters.CurrentDisplay(), "4/7");
+    EXPECT_EQ(counters.Successes(), 4u);
+    EXPECT_EQ(counters.Total(), 7u);
     // The clear time is not touched by a result.
-    EXPECT_EQ(counters.clearTimeDisplay(), "12/01/2026 08:00:00");
+    EXPECT_EQ(counters.ClearTimeDisplay(), "12/01/2026 08:00:00");
 }
 
 TEST_F(PassCountersTest, PassFromThreeOfFiveGivesFourOfSix)
@@ -82,8 +82,8 @@ TEST_F(PassCountersTest, PassFromThreeOfFiveGivesFourOfSix)
     PassCounters counters(path());
     counters.LoadCounters(QString());
     counters.UpdateCounters(true, false, QString());
-    EXPECT_EQ(counters.cumulativeDisplay(), "4/6");
-    EXPECT_EQ(counters.currentDisplay(), "2/3");
+    EXPECT_EQ(counters.CumulativeDisplay(), "4/6");
+    EXPECT_EQ(counters.CurrentDisplay(), "2/3");
 }
 
 TEST_F(PassCountersTest, ClearResetsCurrentPairAndStampsClock)
@@ -93,9 +93,9 @@ TEST_F(PassCountersTest, ClearResetsCurrentPairAndStampsClock)
     counters.LoadCounters(QString());
     counters.UpdateCounters(true, true, QStringLiteral("12/07/2026 09:35:10"));
 
-    EXPECT_EQ(counters.currentDisplay(), "0/0");
-    EXPECT_EQ(counters.clearTimeDisplay(), "12/07/2026 09:35:10");
-    EXPECT_EQ(counters.cumulativeDisplay(), "3/5");
+    EXPECT_EQ(counters.CurrentDisplay(), "0/0");
+    EXPECT_EQ(counters.ClearTimeDisplay(), "12/07/2026 09:35:10");
+    EXPECT_EQ(counters.CumulativeDisplay(), "3/5");
     EXPECT_EQ(value("ClearTime"), "12/07/2026 09:35:10");
 }
 
@@ -104,13 +104,13 @@ TEST_F(PassCountersTest, ClearTimeOfOneCharacterShowsZerosAndLongOneIsCut)
     seed("0", "0", "0", "0", "x");
     PassCounters counters(path());
     counters.LoadCounters(QString());
-    EXPECT_EQ(counters.clearTimeDisplay(), "00/00/0000 00:00:00");
+    EXPECT_EQ(counters.ClearTimeDisplay(), "00/00/0000 00:00:00");
 
     const QByteArray longTime = "12/07/2026 09:35:10abcdef";
     ASSERT_EQ(longTime.size(), 25);
     seed("0", "0", "0", "0", longTime);
     counters.LoadCounters(QString());
-    EXPECT_EQ(counters.clearTimeDisplay(), "12/07/2026 09:35:10");
+    EXPECT_EQ(counters.ClearTimeDisplay(), "12/07/2026 09:35:10");
 }
 
 TEST_F(PassCountersTest, NonNumberReadsZeroAndIsOverwritten)
@@ -118,7 +118,7 @@ TEST_F(PassCountersTest, NonNumberReadsZeroAndIsOverwritten)
     seed("abc", "5", "0", "0");
     PassCounters counters(path());
     counters.LoadCounters(QString());
-    EXPECT_EQ(counters.cumulativeDisplay(), "0/5");
+    EXPECT_EQ(counters.CumulativeDisplay(), "0/5");
     counters.UpdateCounters(true, false, QString());
     EXPECT_EQ(value("SuccessCounts"), "1");
 }
@@ -136,13 +136,13 @@ TEST_F(PassCountersTest, DeletedWhileRunningReappearsWithoutClearTime)
     EXPECT_EQ(value("SuccessCounts"), "4");
     EXPECT_EQ(value("NowSuccessCounts"), "4");
     EXPECT_EQ(value("ClearTime"), "<missing>");
-    EXPECT_EQ(counters.clearTimeDisplay(), "00/00/0000 00:00:00");
+    EXPECT_EQ(counters.ClearTimeDisplay(), "00/00/0000 00:00:00");
 
     ASSERT_TRUE(QFile::remove(path()));
     counters.UpdateCounters(false, false, QString());
     EXPECT_EQ(value("TotalCounts"), "7");
     EXPECT_EQ(value("SuccessCounts"), "<missing>");
-    EXPECT_EQ(counters.cumulativeDisplay(), "0/7");
+    EXPECT_EQ(counters.CumulativeDisplay(), "0/7");
 }
 
 } // namespace

@@ -48,7 +48,7 @@ TEST(Rc4Test, MatchesRfc6229Vectors)
 
 TEST(Rc4Test, KeptStateContinuesTheKeystream)
 {
-    const QByteArray key = RecordCipher::keyFor("7391");
+    const QByteArray key = RecordCipher::KeyFor("7391");
     QByteArray whole(3000, 'a');
     Rc4(key).apply(whole);
 
@@ -63,7 +63,7 @@ TEST(Rc4Test, KeptStateContinuesTheKeystream)
 
 TEST(RecordCipherKeyTest, KeyIsMd5OfPassPhrase)
 {
-    EXPECT_EQ(RecordCipher::keyFor("7391").toHex(), "88cf91a1aef212f3c2cd12406983427d");
+    EXPECT_EQ(RecordCipher::KeyFor("7391").toHex(), "88cf91a1aef212f3c2cd12406983427d");
 }
 
 int g_endStatus = -1;
@@ -133,7 +133,7 @@ TEST_F(RecordCipherTest, OpensslLegacyRc4DecryptsOurFiles)
 
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"),
-                  {"enc", "-d", "-rc4", "-K", QString::fromLatin1(RecordCipher::keyFor("7391").toHex()),
+                  {"enc", "-d", "-rc4", "-K", QString::fromLatin1(RecordCipher::KeyFor("7391").toHex()),
                    "-nosalt", "-provider", "legacy", "-provider", "default", "-in",
                    m_dir.file("enc"), "-out", m_dir.file("openssl-plain")});
     ASSERT_TRUE(openssl.waitForFinished(20000));

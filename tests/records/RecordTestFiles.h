@@ -25,7 +25,7 @@ inline QByteArray readAll(const QString& path)
 
 inline QByteArray crypt(QByteArray data)
 {
-    Rc4 rc4(RecordCipher::keyFor("7391"));
+    Rc4 rc4(RecordCipher::KeyFor("7391"));
     rc4.apply(data);
     return data;
 }

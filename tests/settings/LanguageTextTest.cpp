@@ -25,7 +25,7 @@ protected:
         SystemLocale::overrideLocale(locale);
         if (!config.isNull())
             m_dir.write("config.ini", config);
-        return QFileInfo(LanguageText(m_dir.path()).languageFilePath()).fileName();
+        return QFileInfo(LanguageText(m_dir.path()).LanguageFilePath()).fileName();
     }
 
     TempDir m_dir;
@@ -46,9 +46,9 @@ TEST_F(LanguageTextTest, PathAndSettingAreKept)
 {
     m_dir.write("config.ini", "[DLOption]\nLANG=1\n");
     const LanguageText text(m_dir.path());
-    EXPECT_EQ(text.languageFilePath(), m_dir.file("lang/LAN_CHN.ini"));
-    EXPECT_EQ(text.executableDir(), m_dir.path());
-    EXPECT_EQ(text.languageSetting(), 1);
+    EXPECT_EQ(text.LanguageFilePath(), m_dir.file("lang/LAN_CHN.ini"));
+    EXPECT_EQ(text.ExecutableDir(), m_dir.path());
+    EXPECT_EQ(text.LanguageSetting(), 1);
     EXPECT_EQ(text.Lookup("IDC_EXE_CLEAN"), QStringLiteral(u"清零"));
 }
 
@@ -100,15 +100,15 @@ TEST_F(LanguageTextTest, GbkLanguageFileDisplaysCorrectly)
 
 TEST(LanguageTextInstance, EmptyUntilSetThenTheGivenObject)
 {
-    EXPECT_TRUE(LanguageText::instance().Lookup("IDC_EXE_CLEAN").isEmpty());
+    EXPECT_TRUE(LanguageText::Instance().Lookup("IDC_EXE_CLEAN").isEmpty());
     TempDir dir;
     dir.write("lang/LAN_ENG.ini", "[VintrelText]\nIDC_EXE_CLEAN=Clear\n");
     const LanguageText text(dir.path());
-    LanguageText::setInstance(&text);
-    EXPECT_EQ(&LanguageText::instance(), &text);
-    EXPECT_EQ(LanguageText::instance().Lookup("IDC_EXE_CLEAN"), QStringLiteral("Clear"));
-    LanguageText::setInstance(nullptr);
-    EXPECT_TRUE(LanguageText::instance().Lookup("IDC_EXE_CLEAN").isEmpty());
+    LanguageText::SetInstance(&text);
+    EXPECT_EQ(&LanguageText::Instance(), &text);
+    EXPECT_EQ(LanguageText::Instance().Lookup("IDC_EXE_CLEAN"), QStringLiteral("Clear"));
+    LanguageText::SetInstance(nullptr);
+    EXPECT_TRUE(LanguageText::Instance().Lookup("IDC_EXE_CLEAN").isEmpty());
 }
 
 // The delivered language files hold every key, with the agreed texts.

@@ -57,7 +57,7 @@ bool ReadyWatch::lineAsExpected(MainDialog& window, int line) const
 {
     const MainWindowLayout::LineIds& ids = MainWindowLayout::kLineIds[size_t(line)];
     if (m_bootRomLines[size_t(line)])
-        return labelText(window, ids.info) == LanguageText::instance().Lookup("IDC_EXE_INFO_PHONEINARMMODE");
+        return labelText(window, ids.info) == LanguageText::Instance().Lookup("IDC_EXE_INFO_PHONEINARMMODE");
     return labelText(window, ids.badge, true) == QLatin1String("READY");
 }
 

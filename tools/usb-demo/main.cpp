@@ -54,7 +54,7 @@ int main(int argc, char** argv)
     }
     const QString station = QDir(QString::fromLocal8Bit(folder)).absolutePath();
     StationPaths::overrideExecutableDir(station);
-    EngineBinding::setLibraryName(station + QStringLiteral("/libPhoneFlashEngine.so"));
+    EngineBinding::SetLibraryName(station + QStringLiteral("/libPhoneFlashEngine.so"));
 
     // The bus and its devices first: the engine finds them plugged in when
     // it starts. The tool's close ends the process, with them still up.
@@ -75,7 +75,7 @@ int main(int argc, char** argv)
 
     // From here on as the station's main(): the language before any window.
     static const LanguageText text;
-    LanguageText::setInstance(&text);
+    LanguageText::SetInstance(&text);
     ToolApp app(argc, argv);
     std::unique_ptr<ReadyWatch> watch;
     if (quitWhenReady) {
