@@ -36,7 +36,8 @@ bool Endpoint::parse(const std::string& text, Endpoint* endpoint, std::string* w
     return true;
 }
 
-std::unique_ptr<Transport> Endpoint::open(usb::UsbBus* usb, Clock::time_point deadline, std::string* why) const
+std::unique_ptr<Transport> Endpoint::open(usb::UsbBus* usb, HostResolver& resolver, Clock::time_point deadline,
+                                         std::string* why) const
 {
     if (kind == Kind::Usb) {
         if (!usb) {
@@ -45,7 +46,7 @@ std::unique_ptr<Transport> Endpoint::open(usb::UsbBus* usb, Clock::time_point de
         }
         return UsbTransport::open(*usb, *UsbLocation::parse(location), deadline, why);
     }
-    return TcpTransport::open(host, port, deadline, why);
+    return TcpTransport::open(resolver, host, port, deadline, why);
 }
 
 } // namespace fastboot

@@ -11,6 +11,8 @@ class UsbBus;
 
 namespace fastboot {
 
+class HostResolver;
+
 // Where a device is reached: "tcp:<host>:<port>" (a numeric IPv6 host in
 // brackets), or "usb:<location>", a USB socket by its port chain ("1-2.3").
 struct Endpoint
@@ -26,8 +28,10 @@ struct Endpoint
 
     // Connects to the device; null with *why when it does not answer as a
     // fastboot device before the deadline. usb is the engine's bus (null
-    // where the machine has no USB support).
-    std::unique_ptr<Transport> open(usb::UsbBus* usb, Clock::time_point deadline, std::string* why) const;
+    // where the machine has no USB support); resolver, the engine's name
+    // lookup for "tcp:" hosts.
+    std::unique_ptr<Transport> open(usb::UsbBus* usb, HostResolver& resolver, Clock::time_point deadline,
+                                    std::string* why) const;
 };
 
 } // namespace fastboot

@@ -8,6 +8,7 @@
 #include "FastbootSettings.h"
 #include "FlashJob.h"
 #include "HostResolver.h"
+#include "SystemResolver.h"
 #include "UsbTransport.h"
 
 #include <filesystem>
@@ -43,7 +44,13 @@ Observation notReady(Observation::Kind kind, std::string why)
 } // namespace
 
 FastbootEngine::FastbootEngine(std::string stationDir)
+    : FastbootEngine(std::move(stationDir), std::make_shared<SystemResolver>())
+{
+}
+
+FastbootEngine::FastbootEngine(std::string stationDir, std::shared_ptr<HostResolver> resolver)
     : m_stationDir(std::move(stationDir))
+    , m_resolver(resolver ? std::move(resolver) : std::make_shared<SystemResolver>())
     , m_monitor(
           [this](const std::atomic_bool& stop) {
               try {
@@ -135,7 +142,7 @@ int32_t FastbootEngine::Download(int32_t line, int32_t port)
         // The endpoint's lock keeps the monitor off the device while it
         // downloads; queries answer from what the monitor knew.
         const PortLocks::Lock lock = m_locks.acquire(settings.endpointOf(port));
-        FlashJob job(settings, port, std::move(events), m_usb ? m_usb->bus() : nullptr);
+        FlashJob job(settings, port, std::move(events), m_usb ? m_usb->bus() : nullptr, *m_resolver);
         result = job.run();
     } catch (const std::exception& e) {
         std::string text = std::string("The download engine failed: ") + e.what();
@@ -213,10 +220,9 @@ bool FastbootEngine::observe(int port, const Endpoint& endpoint, const FastbootS
     // A name still being looked up (or that does not resolve) is an empty
     // port for this round; its lookup goes on without holding the round up.
     std::vector<HostResolver::Address> addresses;
-    const bool named = HostResolver::current()->resolve(endpoint.host, endpoint.port, Clock::now() + kLookupWait,
-                                                        &addresses, &why)
+    const bool named = m_resolver->resolve(endpoint.host, endpoint.port, Clock::now() + kLookupWait, &addresses, &why)
                        == HostResolver::Outcome::Resolved;
-    const auto link = named ? endpoint.open(nullptr, Clock::now() + kProbeTimeout, &why) : nullptr;
+    const auto link = named ? endpoint.open(nullptr, *m_resolver, Clock::now() + kProbeTimeout, &why) : nullptr;
     bool known = false;
     {
         std::lock_guard state(m_stateMutex);

@@ -16,6 +16,7 @@
 namespace fastboot {
 
 struct Endpoint;
+class HostResolver;
 struct FastbootSettings;
 class Transport;
 
@@ -24,11 +25,15 @@ class Transport;
 // at every port, reads each unit's identity once when it arrives and keeps
 // it per port (PortPresence); QueryDevice and EnumeratePorts answer from
 // that state alone, with no device or network I/O and no wait for a device.
-// A download connects on the thread that called it and reports there.
+// A download connects on the thread that called it and reports there. The
+// engine owns its name lookup (HostResolver) and hands it to every TCP
+// connection it makes.
 class FastbootEngine final : public engine::EngineBase
 {
 public:
     explicit FastbootEngine(std::string stationDir);
+    // With a resolver of the caller's in place of the system's (tests).
+    FastbootEngine(std::string stationDir, std::shared_ptr<HostResolver> resolver);
     ~FastbootEngine();
     FastbootEngine(const FastbootEngine&) = delete;
     FastbootEngine& operator=(const FastbootEngine&) = delete;
@@ -73,6 +78,7 @@ private:
     void loadPorts(const FastbootSettings& settings);
 
     const std::string m_stationDir;
+    const std::shared_ptr<HostResolver> m_resolver; // never null
     PortLocks m_locks; // a download holds its endpoint's; the monitor never waits for one
     std::mutex m_stateMutex; // held only to read or change m_ports, never across I/O
     std::map<int, Port> m_ports; // guarded by m_stateMutex

@@ -43,8 +43,10 @@ struct ImageFd
 
 } // namespace
 
-FlashJob::FlashJob(FastbootSettings settings, int port, Events events, usb::UsbBus* usb)
+FlashJob::FlashJob(FastbootSettings settings, int port, Events events, usb::UsbBus* usb,
+                   HostResolver& resolver)
     : m_settings(std::move(settings)), m_port(port), m_events(std::move(events)), m_usb(usb)
+    , m_resolver(resolver)
 {
 }
 
@@ -110,7 +112,7 @@ bool FlashJob::connect(std::chrono::seconds within, std::string* why)
     if (!Endpoint::parse(m_endpointText, &endpoint, why))
         return false;
     m_client.reset();
-    m_link = endpoint.open(m_usb, Clock::now() + within, why);
+    m_link = endpoint.open(m_usb, m_resolver, Clock::now() + within, why);
     if (!m_link)
         return false;
     m_client = std::make_unique<FastbootClient>(*m_link, std::chrono::seconds(m_settings.commandTimeoutS),
@@ -254,7 +256,7 @@ bool FlashJob::waitGone(Clock::time_point deadline)
         return false;
     // Gone once its endpoint does not answer the handshake.
     while (Clock::now() < deadline) {
-        if (!endpoint.open(m_usb, std::min(deadline, Clock::now() + std::chrono::seconds(1)), &why))
+        if (!endpoint.open(m_usb, m_resolver, std::min(deadline, Clock::now() + std::chrono::seconds(1)), &why))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

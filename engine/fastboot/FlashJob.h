@@ -19,6 +19,8 @@ class UsbBus;
 
 namespace fastboot {
 
+class HostResolver;
+
 class Transport;
 
 // One download onto one device: the flash plan of the version directory,
@@ -44,8 +46,9 @@ public:
     // "Writing system.img: 38.2 MB/s, 1:12 left" at most this often.
     static constexpr std::chrono::milliseconds kSpeedInterval{500};
 
-    // usb: the engine's bus, for "usb:" endpoints (null without USB).
-    FlashJob(FastbootSettings settings, int port, Events events, usb::UsbBus* usb);
+    // usb: the engine's bus, for "usb:" endpoints (null without USB);
+    // resolver: the engine's name lookup, for "tcp:" endpoints.
+    FlashJob(FastbootSettings settings, int port, Events events, usb::UsbBus* usb, HostResolver& resolver);
 
     FastbootResult run();
 
@@ -73,6 +76,7 @@ private:
     int m_port;
     Events m_events;
     usb::UsbBus* const m_usb; // the engine's, for "usb:" endpoints; null without USB
+    HostResolver& m_resolver; // the engine's, for "tcp:" endpoints
     std::string m_endpointText;
     std::unique_ptr<Transport> m_link;
     std::unique_ptr<FastbootClient> m_client;

@@ -2,7 +2,6 @@
 
 #include "Transport.h"
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,11 +34,6 @@ public:
     // when the lookup is not done yet; Failed with *error set.
     virtual Outcome resolve(const std::string& host, const std::string& port, Clock::time_point deadline,
                             std::vector<Address>* addresses, std::string* error) = 0;
-
-    // The resolver every connection of this process uses.
-    static std::shared_ptr<HostResolver> current();
-    // Tests put a resolver of their own in place; null restores the system's.
-    static void setCurrent(std::shared_ptr<HostResolver> resolver);
 };
 
 } // namespace fastboot

@@ -56,12 +56,12 @@ void setOptions(int fd)
 
 } // namespace
 
-int connectTcp(const std::string& host, const std::string& port, Clock::time_point deadline,
+int connectTcp(HostResolver& resolver, const std::string& host, const std::string& port, Clock::time_point deadline,
                std::string* error)
 {
     // The lookup, too, ends by the deadline.
     std::vector<HostResolver::Address> found;
-    if (HostResolver::current()->resolve(host, port, deadline, &found, error) != HostResolver::Outcome::Resolved)
+    if (resolver.resolve(host, port, deadline, &found, error) != HostResolver::Outcome::Resolved)
         return -1;
     int fd = -1;
     int lastErr = ECONNREFUSED;

@@ -8,12 +8,14 @@
 
 namespace fastboot {
 
+class HostResolver;
+
 // Socket calls with deadlines, shared by the engine's TCP transport and the
 // emulated devices. Sockets are non-blocking; every call waits with poll().
 namespace SocketIo {
 
 // A connected, non-blocking TCP socket to host:port, or -1 with *error set.
-int connectTcp(const std::string& host, const std::string& port, Clock::time_point deadline,
+int connectTcp(HostResolver& resolver, const std::string& host, const std::string& port, Clock::time_point deadline,
                std::string* error);
 // A listening, non-blocking socket on the loopback address; port 0 picks one.
 int listenLoopback(int port, std::string* error);

@@ -2,13 +2,15 @@
 
 #include "HostResolver.h"
 
+#include <memory>
 
 namespace fastboot {
 
-// The system's name lookup through getaddrinfo_a. A lookup still under way
-// at its caller's deadline stays in a process-wide table until it is done;
-// its request memory belongs to the C library until then, so the table is
-// never freed, whichever resolver object started the lookup.
+// The system's name lookup through getaddrinfo_a. Each engine owns its own
+// resolver, but the lookups under way are kept in one process-wide table: a
+// lookup not done by its caller's deadline goes on inside the C library after
+// the caller, its resolver and even its engine are gone, and the library
+// owns its request memory until then, so the table is never freed.
 class SystemResolver final : public HostResolver
 {
 public:

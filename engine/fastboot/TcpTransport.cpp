@@ -23,10 +23,11 @@ bool TcpTransport::validHandshake(const char* b)
     return b[0] == 'F' && b[1] == 'B' && digit(b[2]) && digit(b[3]) && !(b[2] == '0' && b[3] == '0');
 }
 
-std::unique_ptr<TcpTransport> TcpTransport::open(const std::string& host, const std::string& port,
-                                                 Clock::time_point deadline, std::string* error)
+std::unique_ptr<TcpTransport> TcpTransport::open(HostResolver& resolver, const std::string& host,
+                                                 const std::string& port, Clock::time_point deadline,
+                                                 std::string* error)
 {
-    const int fd = SocketIo::connectTcp(host, port, deadline, error);
+    const int fd = SocketIo::connectTcp(resolver, host, port, deadline, error);
     if (fd < 0)
         return nullptr;
     std::unique_ptr<TcpTransport> link(new TcpTransport(fd));

@@ -7,6 +7,8 @@
 
 namespace fastboot {
 
+class HostResolver;
+
 // Fastboot over TCP: after connecting, both sides send "FB" and a two-digit
 // protocol version ("FB01"); then every packet is an 8-byte big-endian length
 // followed by that many bytes.
@@ -15,7 +17,7 @@ class TcpTransport final : public Transport
 public:
     // Connects and shakes hands; null with *error set when the endpoint does
     // not answer as a fastboot device before the deadline.
-    static std::unique_ptr<TcpTransport> open(const std::string& host, const std::string& port,
+    static std::unique_ptr<TcpTransport> open(HostResolver& resolver, const std::string& host, const std::string& port,
                                               Clock::time_point deadline, std::string* error);
     ~TcpTransport() override;
     TcpTransport(const TcpTransport&) = delete;

@@ -206,8 +206,7 @@ TEST(FastbootEngineClose, DestroyWaitsForEveryThreadAndNotForASlowLookup)
     TempDir station;
     station.write(QStringLiteral("config.ini"), "[FASTBOOT_Engine]\r\nPORT.1=tcp:slow-name.example:5554\r\n");
     const auto resolver = std::make_shared<SlowResolver>();
-    fastboot::HostResolver::setCurrent(resolver);
-    auto engine = std::make_unique<fastboot::FastbootEngine>(station.path().toStdString());
+    auto engine = std::make_unique<fastboot::FastbootEngine>(station.path().toStdString(), resolver);
     ASSERT_TRUE(QTest::qWaitFor([&] { return resolver->calls > 0; }, 10000));
     const auto start = fastboot::Clock::now();
     engine.reset();
@@ -216,7 +215,6 @@ TEST(FastbootEngineClose, DestroyWaitsForEveryThreadAndNotForASlowLookup)
     EXPECT_EQ(resolver->active, 0);
     const int calls = resolver->calls;
     EXPECT_LT(took, 5s); // the lookup's six seconds are not waited for
-    fastboot::HostResolver::setCurrent(nullptr);
     EXPECT_EQ(resolver->calls, calls);
 }
 

@@ -6,6 +6,7 @@
 #include "FastbootSettings.h"
 #include "FastbootReply.h"
 #include "SocketIo.h"
+#include "SystemResolver.h"
 #include "TcpTransport.h"
 
 #include "support/TempDir.h"
@@ -56,8 +57,8 @@ protected:
     {
         server = std::make_unique<ScriptedFastbootServer>(std::move(script));
         std::string why;
-        link = TcpTransport::open("127.0.0.1", std::to_string(server->port()), Clock::now() + std::chrono::seconds(5),
-                                  &why);
+        link = TcpTransport::open(resolver, "127.0.0.1", std::to_string(server->port()),
+                                  Clock::now() + std::chrono::seconds(5), &why);
         ASSERT_TRUE(link) << why;
         client = std::make_unique<FastbootClient>(*link, timeout, [this](const std::string& t) { texts.push_back(t); });
     }
@@ -69,6 +70,7 @@ protected:
         };
     }
 
+    SystemResolver resolver;
     std::unique_ptr<ScriptedFastbootServer> server;
     std::unique_ptr<TcpTransport> link;
     std::unique_ptr<FastbootClient> client;
@@ -390,7 +392,8 @@ TEST(TcpTransportTest, EndpointThatIsNoFastbootDeviceIsRefused)
     EXPECT_FALSE(TcpTransport::validHandshake("HTTP"));
     EXPECT_TRUE(TcpTransport::validHandshake("FB02"));
     // Nothing listens on port 1 of the loopback address.
-    EXPECT_FALSE(TcpTransport::open("127.0.0.1", "1", Clock::now() + std::chrono::seconds(2), &why));
+    SystemResolver resolver;
+    EXPECT_FALSE(TcpTransport::open(resolver, "127.0.0.1", "1", Clock::now() + std::chrono::seconds(2), &why));
     EXPECT_FALSE(why.empty());
 }
 
