@@ -259,7 +259,7 @@ modemdevice::ModuleSettings normalModule()
     modemdevice::ModuleSettings s;
     s.imei = "356938035643809";
     s.revision = "ABC_DE_V1.0";
-    s.switchCommand = "AT$QCDMG";
+    s.switchCommand = "AT+DLMODE";
     s.programmer = "PROGRAMMER";
     return s;
 }
@@ -362,7 +362,7 @@ TEST_F(ModuleHubTest, SwitchCommandBringsItBackInDownloadModeSayingHello)
     const int first = m_bed->plugModule(kSocket, model);
     {
         Tty tty(m_bed->atTty(kSocket));
-        EXPECT_EQ(tty.command("at$qcdmg"), "\r\nOK\r\n");
+        EXPECT_EQ(tty.command("at+dlmode"), "\r\nOK\r\n");
     }
     ASSERT_TRUE(waitForIds(kSocket, 0x05c6, 0x9008, first));
     EXPECT_EQ(m_bed->arrivals(kSocket), 2);
