@@ -20,6 +20,7 @@ struct ModuleSettings
     uint16_t vendor = 0x1209;      // normal mode's USB id (download mode is 05c6:9008)
     uint16_t product = 0x0001;
     int atInterface = 2;           // the interface (of 0..2) whose tty answers AT
+    bool cdcAcm = false;           // ttys as the CDC-ACM driver shows them (<interface>/tty/ttyACM<k>)
     int rebootMillis = 0;          // time away from the bus when the mode changes
 
     // Download mode: Sahara.

@@ -340,14 +340,17 @@ int UsbTestbed::plugNormalModule(const std::string& location, modemdevice::Modul
     for (int n = 0; n < kPorts; ++n) {
         const std::string name = location + ":1." + std::to_string(n);
         const std::string interfacePath = sysPath + "/" + name;
-        const std::string tty = "ttyUSB" + std::to_string(m_nextTty++);
-        const std::string ttyPath = interfacePath + "/" + tty + "/tty/" + tty;
-        const std::string minor = std::to_string(m_nextTty - 1);
+        // The USB serial driver puts a port device between interface and
+        // tty; the CDC-ACM driver hangs the tty on the interface itself.
+        const std::string minor = std::to_string(m_nextTty++);
+        const std::string tty = (settings.cdcAcm ? "ttyACM" : "ttyUSB") + minor;
+        const std::string ttyPath = interfacePath + (settings.cdcAcm ? "" : "/" + tty) + "/tty/" + tty;
+        const std::string major = settings.cdcAcm ? "166" : "188";
         // A tty without contents is a PTY in umockdev.
         const std::string ttyRecord = "P: " + ttyPath + "\nN: " + tty + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + tty
-            + "\nE: MAJOR=188\nE: MINOR=" + minor + "\nA: dev=188:" + minor + "\\n\n";
-        const std::string interfaceRecord = "P: " + interfacePath
-            + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=option\nA: bInterfaceNumber=0"
+            + "\nE: MAJOR=" + major + "\nE: MINOR=" + minor + "\nA: dev=" + major + ":" + minor + "\\n\n";
+        const std::string interfaceRecord = "P: " + interfacePath + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER="
+            + (settings.cdcAcm ? "cdc_acm" : "option") + "\nA: bInterfaceNumber=0"
             + std::to_string(n)
             + "\\n\nA: bInterfaceClass=ff\\n\nA: bInterfaceSubClass=ff\\n\nA: bInterfaceProtocol=ff\\n\n"
               "A: bNumEndpoints=02\\n\n";

@@ -76,7 +76,8 @@ public:
     int plugModule(const std::string& location, modemdevice::ModuleModel& model, const std::string& comeBackAt = {});
     // The ids of a module in download mode.
     static constexpr Ids kDownloadIds{0x05c6, 0x9008, false};
-    // The device node of the module's AT tty ("/dev/ttyUSB4"), empty when
+    // The device node of the module's AT tty ("/dev/ttyUSB4", or
+    // "/dev/ttyACM4" for settings.cdcAcm), empty when
     // the socket holds no module in normal mode.
     std::string atTty(const std::string& location);
 
@@ -128,7 +129,7 @@ private:
     std::map<std::string, fbdevice::DeviceModel*> m_models; // the unit of each socket, plugged or not
     std::map<std::string, modemdevice::ModuleModel*> m_modules; // likewise for modules
     std::map<std::string, bool> m_pulled;
-    int m_nextTty = 0; // ttyUSB numbers are not reused: umockdev keeps each PTY to the end
+    int m_nextTty = 0; // tty numbers are not reused: umockdev keeps each PTY to the end
     std::mutex m_handsMutex; // one hand at a time on the sockets: returns from reboots, pull, put back
     std::atomic<bool> m_closing{false};
     std::vector<std::thread> m_returns; // devices on their way back

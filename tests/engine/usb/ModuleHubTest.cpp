@@ -49,10 +49,13 @@ std::vector<std::string> entries(const std::string& dir)
     return names;
 }
 
-// The tty of one interface as the USB serial driver shows it:
-// <interface>/ttyUSB<k>/tty/ttyUSB<k>.
+// The tty of one interface as the USB serial driver shows it
+// (<interface>/ttyUSB<k>/tty/ttyUSB<k>) or the CDC-ACM driver does
+// (<interface>/tty/ttyACM<k>).
 std::string ttyOfInterface(const std::string& interfaceDir)
 {
+    for (const std::string& name : entries(interfaceDir + "/tty"))
+        return "/dev/" + name;
     for (const std::string& port : entries(interfaceDir)) {
         if (port.rfind("ttyUSB", 0) != 0)
             continue;
@@ -352,6 +355,23 @@ TEST_F(ModuleHubTest, EchoAndSilenceAreTheModelsOwn)
     EXPECT_EQ(echo.command("AT"), "AT\r\r\nOK\r\n");
     Tty quiet(m_bed->atTty("1-1.2"));
     EXPECT_EQ(quiet.command("AT", 200ms), "");
+}
+
+TEST_F(ModuleHubTest, CdcAcmTtysHangOnTheInterface)
+{
+    if (IsSkipped())
+        return;
+    modemdevice::ModuleSettings settings = normalModule();
+    settings.cdcAcm = true;
+    settings.atInterface = 0;
+    modemdevice::ModuleModel model(settings);
+    m_bed->plugModule(kSocket, model);
+    const std::string base = m_bed->rootDir() + "/bus/usb/devices/" + kSocket;
+    const std::string node = ttyOfInterface(base + ":1.0");
+    EXPECT_EQ(node.rfind("/dev/ttyACM", 0), 0u) << node;
+    EXPECT_EQ(node, m_bed->atTty(kSocket));
+    Tty tty(node);
+    EXPECT_EQ(tty.command("AT+CGSN"), "\r\n356938035643809\r\n\r\nOK\r\n");
 }
 
 TEST_F(ModuleHubTest, SwitchCommandBringsItBackInDownloadModeSayingHello)
