@@ -5,10 +5,12 @@
 #include "AtTtyPump.h"
 #include "ModelPacketDevice.h"
 #include "ModulePacketDevice.h"
+#include "ModulePty.h"
 
 #include <chrono>
 #include <cstdio>
 #include <dlfcn.h>
+#include <unistd.h>
 #include <stdexcept>
 
 namespace {
@@ -174,7 +176,7 @@ UsbTestbed::~UsbTestbed()
             pumps.push_back(std::move(plugged.pump));
         }
     }
-    pumps.clear(); // before umockdev closes the PTYs
+    pumps.clear(); // outside the lock: a pump may be reporting a switch
     g_object_unref(m_testbed);
 }
 
@@ -245,7 +247,7 @@ int UsbTestbed::plug(const std::string& location, std::shared_ptr<PacketDevice> 
     }
     const std::string sysPath = sysPathOf(location);
     add(sysPath, record(sysPath, bus, address, speed, descriptors));
-    m_plugged[location] = Plugged{sysPath, node, std::move(device), {}, {}, nullptr};
+    m_plugged[location] = Plugged{sysPath, node, std::move(device), {}, {}, {}, nullptr};
     ++m_arrivals[location];
     return address;
 }
@@ -335,8 +337,13 @@ int UsbTestbed::plugNormalModule(const std::string& location, modemdevice::Modul
     // Interfaces and ttys go in before the device itself, so that a host that
     // hears of the device finds its ports complete.
     const std::string sysPath = sysPathOf(location);
+    gchar* rootDir = umockdev_testbed_get_root_dir(m_testbed);
+    const std::string root = rootDir;
+    g_free(rootDir);
     std::vector<std::string> children;
+    std::vector<std::unique_ptr<modemdevice::ModulePty>> ttys;
     std::string atTty;
+    int atMaster = -1;
     for (int n = 0; n < kPorts; ++n) {
         const std::string name = location + ":1." + std::to_string(n);
         const std::string interfacePath = sysPath + "/" + name;
@@ -358,8 +365,18 @@ int UsbTestbed::plugNormalModule(const std::string& location, modemdevice::Modul
         umockdev_testbed_add_from_string(m_testbed, interfaceRecord.c_str(), nullptr);
         children.push_back(ttyPath);
         children.push_back(interfacePath);
-        if (n == settings.atInterface)
+        // The node leads to a PTY of the module's own instead of umockdev's,
+        // which lives as long as the testbed and so could never hang up.
+        auto pty = std::make_unique<modemdevice::ModulePty>();
+        const std::string nodeFile = root + "/dev/" + tty;
+        if (!pty->isOpen() || ::unlink(nodeFile.c_str()) != 0
+            || ::symlink(pty->slaveName().c_str(), nodeFile.c_str()) != 0)
+            throw std::runtime_error("no PTY for " + nodeFile);
+        if (n == settings.atInterface) {
             atTty = "/dev/" + tty;
+            atMaster = pty->master();
+        }
+        ttys.push_back(std::move(pty));
     }
     add(sysPath, record(sysPath, bus, address, speed, descriptors));
     if (!umockdev_in_mock_environment()) {
@@ -367,14 +384,12 @@ int UsbTestbed::plugNormalModule(const std::string& location, modemdevice::Modul
             umockdev_testbed_uevent(m_testbed, ("/sys" + *it).c_str(), "add");
     }
     std::unique_ptr<modemdevice::AtTtyPump> pump;
-    if (!atTty.empty()) {
-        const int master = umockdev_testbed_get_dev_fd(m_testbed, atTty.c_str());
-        if (master < 0)
-            throw std::runtime_error("no PTY behind " + atTty);
+    if (atMaster >= 0) {
         EmulatedUsbDevice* plugged = device.get();
-        pump = std::make_unique<modemdevice::AtTtyPump>(master, model, [onLeave, plugged] { onLeave(plugged); });
+        pump = std::make_unique<modemdevice::AtTtyPump>(atMaster, model, [onLeave, plugged] { onLeave(plugged); });
     }
-    m_plugged[location] = Plugged{sysPath, node, std::move(device), std::move(children), atTty, std::move(pump)};
+    m_plugged[location] = Plugged{sysPath, node, std::move(device), std::move(children), atTty,
+                                  std::move(ttys), std::move(pump)};
     ++m_arrivals[location];
     return address;
 }
@@ -499,15 +514,20 @@ int UsbTestbed::arrivals(const std::string& location)
 
 void UsbTestbed::unplug(const std::string& location)
 {
-    // A module's tty goes quiet first; its pump may be waiting for this lock.
+    // A module's tty goes quiet first (its pump may be waiting for this
+    // lock), then hangs up for whoever holds it open.
     std::unique_ptr<modemdevice::AtTtyPump> pump;
+    std::vector<std::unique_ptr<modemdevice::ModulePty>> ttys;
     {
         std::lock_guard lock(m_mutex);
         const auto it = m_plugged.find(location);
-        if (it != m_plugged.end())
+        if (it != m_plugged.end()) {
             pump = std::move(it->second.pump);
+            ttys = std::move(it->second.ttys);
+        }
     }
     pump.reset();
+    ttys.clear();
     std::lock_guard lock(m_mutex);
     const auto it = m_plugged.find(location);
     if (it == m_plugged.end())

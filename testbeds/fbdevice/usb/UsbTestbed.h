@@ -7,6 +7,7 @@
 namespace modemdevice {
 class AtTtyPump;
 class ModuleModel;
+class ModulePty;
 }
 
 #include <atomic>
@@ -77,7 +78,8 @@ public:
     // The ids of a module in download mode.
     static constexpr Ids kDownloadIds{0x05c6, 0x9008, false};
     // The device node of the module's AT tty ("/dev/ttyUSB4", or
-    // "/dev/ttyACM4" for settings.cdcAcm), empty when
+    // "/dev/ttyACM4" for settings.cdcAcm; a PTY that hangs up when the module
+    // leaves), empty when
     // the socket holds no module in normal mode.
     std::string atTty(const std::string& location);
 
@@ -105,6 +107,7 @@ private:
         std::unique_ptr<EmulatedUsbDevice> device;
         std::vector<std::string> children; // interfaces and ttys, the deepest first
         std::string atTty;
+        std::vector<std::unique_ptr<modemdevice::ModulePty>> ttys; // hang up when the module goes
         std::unique_ptr<modemdevice::AtTtyPump> pump;
     };
     void add(const std::string& sysPath, const std::string& record);
@@ -129,7 +132,7 @@ private:
     std::map<std::string, fbdevice::DeviceModel*> m_models; // the unit of each socket, plugged or not
     std::map<std::string, modemdevice::ModuleModel*> m_modules; // likewise for modules
     std::map<std::string, bool> m_pulled;
-    int m_nextTty = 0; // tty numbers are not reused: umockdev keeps each PTY to the end
+    int m_nextTty = 0; // tty numbers are not reused: umockdev keeps each node's PTY to the end
     std::mutex m_handsMutex; // one hand at a time on the sockets: returns from reboots, pull, put back
     std::atomic<bool> m_closing{false};
     std::vector<std::thread> m_returns; // devices on their way back

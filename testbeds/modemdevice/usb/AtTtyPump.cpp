@@ -1,7 +1,6 @@
 #include "AtTtyPump.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -13,11 +12,6 @@ AtTtyPump::AtTtyPump(int masterFd, ModuleModel& model, std::function<void()> onL
     , m_model(model)
     , m_onLeave(std::move(onLeave))
 {
-    // A reply the host never reads must not block the thread for good.
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    char name[128];
-    if (::ptsname_r(m_master, name, sizeof name) == 0)
-        m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (::pipe2(m_wake, O_CLOEXEC) != 0)
         m_wake[0] = m_wake[1] = -1;
     m_thread = std::thread([this] { run(); });
@@ -31,7 +25,7 @@ AtTtyPump::~AtTtyPump()
         [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &c, 1);
     }
     m_thread.join();
-    for (const int fd : {m_wake[0], m_wake[1], m_slave}) {
+    for (const int fd : {m_wake[0], m_wake[1]}) {
         if (fd >= 0)
             ::close(fd);
     }

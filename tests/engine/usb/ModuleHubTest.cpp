@@ -85,6 +85,12 @@ public:
             ::close(m_fd);
     }
     bool isOpen() const { return m_fd >= 0; }
+    // True once the tty has hung up (its device left), within the limit.
+    bool hangsUp(std::chrono::milliseconds limit = 5s)
+    {
+        pollfd p{m_fd, POLLIN, 0};
+        return ::poll(&p, 1, int(limit.count())) > 0 && (p.revents & POLLHUP);
+    }
 
     // Sends a command line; returns what came back up to the final line
     // (OK or ERROR), or what came before the deadline.
@@ -383,6 +389,8 @@ TEST_F(ModuleHubTest, SwitchCommandBringsItBackInDownloadModeSayingHello)
     {
         Tty tty(m_bed->atTty(kSocket));
         EXPECT_EQ(tty.command("at+dlmode"), "\r\nOK\r\n");
+        // The module left: its tty hangs up for the host that holds it.
+        EXPECT_TRUE(tty.hangsUp());
     }
     ASSERT_TRUE(waitForIds(kSocket, 0x05c6, 0x9008, first));
     EXPECT_EQ(m_bed->arrivals(kSocket), 2);
