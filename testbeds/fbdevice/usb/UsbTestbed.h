@@ -78,9 +78,8 @@ public:
     // The ids of a module in download mode.
     static constexpr Ids kDownloadIds{0x05c6, 0x9008, false};
     // The device node of the module's AT tty ("/dev/ttyUSB4", or
-    // "/dev/ttyACM4" for settings.cdcAcm; a PTY that hangs up when the module
-    // leaves), empty when
-    // the socket holds no module in normal mode.
+    // "/dev/ttyACM4" for settings.cdcAcm; a PTY that hangs up when the
+    // module leaves), empty when the socket holds no module in normal mode.
     std::string atTty(const std::string& location);
 
     // The ids of a unit running its system.
