@@ -343,7 +343,7 @@ int UsbTestbed::plugNormalModule(const std::string& location, modemdevice::Modul
     std::vector<std::string> children;
     std::vector<std::unique_ptr<modemdevice::ModulePty>> ttys;
     std::string atTty;
-    int atMaster = -1;
+    modemdevice::ModulePty* atPty = nullptr;
     for (int n = 0; n < kPorts; ++n) {
         const std::string name = location + ":1." + std::to_string(n);
         const std::string interfacePath = sysPath + "/" + name;
@@ -374,7 +374,7 @@ int UsbTestbed::plugNormalModule(const std::string& location, modemdevice::Modul
             throw std::runtime_error("no PTY for " + nodeFile);
         if (n == settings.atInterface) {
             atTty = "/dev/" + tty;
-            atMaster = pty->master();
+            atPty = pty.get();
         }
         ttys.push_back(std::move(pty));
     }
@@ -384,9 +384,9 @@ int UsbTestbed::plugNormalModule(const std::string& location, modemdevice::Modul
             umockdev_testbed_uevent(m_testbed, ("/sys" + *it).c_str(), "add");
     }
     std::unique_ptr<modemdevice::AtTtyPump> pump;
-    if (atMaster >= 0) {
+    if (atPty) {
         EmulatedUsbDevice* plugged = device.get();
-        pump = std::make_unique<modemdevice::AtTtyPump>(atMaster, model, [onLeave, plugged] { onLeave(plugged); });
+        pump = std::make_unique<modemdevice::AtTtyPump>(*atPty, model, [onLeave, plugged] { onLeave(plugged); });
     }
     m_plugged[location] = Plugged{sysPath, node, std::move(device), std::move(children), atTty,
                                   std::move(ttys), std::move(pump)};

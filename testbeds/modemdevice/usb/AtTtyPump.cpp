@@ -7,8 +7,9 @@
 
 namespace modemdevice {
 
-AtTtyPump::AtTtyPump(int masterFd, ModuleModel& model, std::function<void()> onLeave)
-    : m_master(masterFd)
+AtTtyPump::AtTtyPump(const ModulePty& pty, ModuleModel& model, std::function<void()> onLeave)
+    : m_pty(pty)
+    , m_master(pty.master())
     , m_model(model)
     , m_onLeave(std::move(onLeave))
 {
@@ -50,10 +51,31 @@ void AtTtyPump::run()
             return;
         const auto next = m_model.receive(buffer, size_t(n), [this](const std::string& bytes) { return write(bytes); });
         if (next == ModuleModel::Next::Disconnect) {
-            m_onLeave();
+            if (settle())
+                m_onLeave();
             return;
         }
     }
+}
+
+bool AtTtyPump::settle()
+{
+    // A real module takes a moment to drop off the bus; the reply reaches
+    // the host's side of the tty meanwhile. Then the host gets a while to
+    // read it.
+    if (stopped(100))
+        return false;
+    for (int waited = 0; waited < 2000 && m_pty.unread() > 0; waited += 10) {
+        if (stopped(10))
+            return false;
+    }
+    return true;
+}
+
+bool AtTtyPump::stopped(int ms)
+{
+    pollfd wake{m_wake[0], POLLIN, 0};
+    return ::poll(&wake, 1, ms) > 0 || m_stop;
 }
 
 bool AtTtyPump::write(const std::string& bytes)

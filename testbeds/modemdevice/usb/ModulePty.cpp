@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,6 +28,12 @@ ModulePty::ModulePty()
     }
     // A reply the host never reads must not block the module.
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+}
+
+int ModulePty::unread() const
+{
+    int n = 0;
+    return m_slave >= 0 && ::ioctl(m_slave, FIONREAD, &n) == 0 ? n : 0;
 }
 
 ModulePty::~ModulePty()

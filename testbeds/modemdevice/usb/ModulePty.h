@@ -21,6 +21,8 @@ public:
     int master() const { return m_master; }
     // The slave's path ("/dev/pts/7").
     const std::string& slaveName() const { return m_slaveName; }
+    // Bytes the module sent that no host has read yet.
+    int unread() const;
 
 private:
     int m_master = -1;

@@ -16,7 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <memory>
+#include <vector>
 #include <cerrno>
 #include <cstring>
 #include <chrono>
@@ -24,7 +25,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -203,8 +203,17 @@ protected:
     }
     void TearDown() override
     {
+        // The bus before the models it drives: a module's thread may still
+        // be finishing a reply.
+        m_bed.reset();
+        m_models.clear();
         if (m_ctx)
             libusb_exit(m_ctx);
+    }
+
+    modemdevice::ModuleModel& module(const modemdevice::ModuleSettings& settings)
+    {
+        return *m_models.emplace_back(std::make_unique<modemdevice::ModuleModel>(settings));
     }
 
     Seen seen(const std::string& location)
@@ -261,6 +270,7 @@ protected:
     }
 
     libusb_context* m_ctx = nullptr;
+    std::vector<std::unique_ptr<modemdevice::ModuleModel>> m_models;
 };
 
 modemdevice::ModuleSettings normalModule()
@@ -323,7 +333,7 @@ TEST_F(ModuleHubTest, NormalModeShowsItsPortsAndTheAtTtyAnswers)
 {
     if (IsSkipped())
         return;
-    modemdevice::ModuleModel model(normalModule());
+    modemdevice::ModuleModel& model = module(normalModule());
     m_bed->plugModule(kSocket, model);
     const Seen s = seen(kSocket);
     ASSERT_TRUE(s.present);
@@ -353,8 +363,8 @@ TEST_F(ModuleHubTest, EchoAndSilenceAreTheModelsOwn)
     echoing.echo = true;
     modemdevice::ModuleSettings silent = normalModule();
     silent.silent = true;
-    modemdevice::ModuleModel a(echoing);
-    modemdevice::ModuleModel b(silent);
+    modemdevice::ModuleModel& a = module(echoing);
+    modemdevice::ModuleModel& b = module(silent);
     m_bed->plugModule("1-1.1", a);
     m_bed->plugModule("1-1.2", b);
     Tty echo(m_bed->atTty("1-1.1"));
@@ -370,7 +380,7 @@ TEST_F(ModuleHubTest, CdcAcmTtysHangOnTheInterface)
     modemdevice::ModuleSettings settings = normalModule();
     settings.cdcAcm = true;
     settings.atInterface = 0;
-    modemdevice::ModuleModel model(settings);
+    modemdevice::ModuleModel& model = module(settings);
     m_bed->plugModule(kSocket, model);
     const std::string base = m_bed->rootDir() + "/bus/usb/devices/" + kSocket;
     const std::string node = ttyOfInterface(base + ":1.0");
@@ -384,7 +394,7 @@ TEST_F(ModuleHubTest, SwitchCommandBringsItBackInDownloadModeSayingHello)
 {
     if (IsSkipped())
         return;
-    modemdevice::ModuleModel model(normalModule());
+    modemdevice::ModuleModel& model = module(normalModule());
     const int first = m_bed->plugModule(kSocket, model);
     {
         Tty tty(m_bed->atTty(kSocket));
@@ -416,7 +426,7 @@ TEST_F(ModuleHubTest, FlashOverLibusbWritesTheImageAndResetComesBackWithTheNewRe
     Package p;
     modemdevice::ModuleSettings settings = p.module();
     settings.startInDownload = true;
-    modemdevice::ModuleModel model(settings);
+    modemdevice::ModuleModel& model = module(settings);
     const int first = m_bed->plugModule(kSocket, model);
     const Seen s = seen(kSocket);
     EXPECT_EQ(s.vendor, 0x05c6);
@@ -449,7 +459,7 @@ TEST_F(ModuleHubTest, PulledMidTransferEndsTheTransfersAndPutBackStartsFromTheBo
     Package p;
     modemdevice::ModuleSettings settings = p.module();
     settings.startInDownload = true;
-    modemdevice::ModuleModel model(settings);
+    modemdevice::ModuleModel& model = module(settings);
     m_bed->plugModule(kSocket, model);
 
     libusb_device_handle* handle = open(kSocket);
@@ -494,7 +504,7 @@ TEST_F(ModuleHubTest, AModuleThatStopsReadingLeavesTheTransferToItsDeadline)
     modemdevice::ModuleSettings settings = p.module();
     settings.startInDownload = true;
     settings.stopAfter = 256 * 1024;
-    modemdevice::ModuleModel model(settings);
+    modemdevice::ModuleModel& model = module(settings);
     m_bed->plugModule(kSocket, model);
     libusb_device_handle* handle = open(kSocket);
     ASSERT_NE(handle, nullptr);
@@ -517,7 +527,7 @@ TEST_F(ModuleHubTest, ADroppedLinkComesBackInDownloadMode)
     modemdevice::ModuleSettings settings = p.module();
     settings.startInDownload = true;
     settings.dropAfter = 256 * 1024;
-    modemdevice::ModuleModel model(settings);
+    modemdevice::ModuleModel& model = module(settings);
     const int first = m_bed->plugModule(kSocket, model);
     libusb_device_handle* handle = open(kSocket);
     ASSERT_NE(handle, nullptr);
