@@ -7,6 +7,10 @@
 #   scripts/demo.sh fastboot   the fastboot engine and emulated fastboot devices
 #   scripts/demo.sh usb        the fastboot engine and emulated USB fastboot
 #                              devices in the sockets of an emulated hub
+#   scripts/demo.sh modem      the modem engine and emulated cellular modules
+#                              in the sockets of an emulated hub
+#   ... dlmode                 with DLMode=1 (no version and IMEI check: the
+#                              blank board is written too)
 #   ... db                     also a private PostgreSQL server as the
 #                              station's record database
 set -euo pipefail
@@ -14,11 +18,13 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 mode=sim
 with_db=0
+dl_mode=0
 for arg in "$@"; do
   case "$arg" in
-    sim|fastboot|usb) mode=$arg ;;
+    sim|fastboot|usb|modem) mode=$arg ;;
     db) with_db=1 ;;
-    *) echo "usage: $0 [sim|fastboot|usb] [db]" >&2; exit 2 ;;
+    dlmode) dl_mode=1 ;;
+    *) echo "usage: $0 [sim|fastboot|usb|modem] [dlmode] [db]" >&2; exit 2 ;;
   esac
 done
 
@@ -59,7 +65,73 @@ printf 'boot image for the demo\n' > "$package/boot.img"
 # window inside a process that emulates the USB hub first.
 app=("$demo/VintrelStation")
 
-if [ "$mode" = usb ]; then
+if [ "$mode" = modem ]; then
+  # usb-demo --modem plugs five emulated cellular modules into sockets 1-1.1
+  # to 1-1.5 of a hub: two to pass (revision ABC_DE_V1.x), one of another
+  # product line (XYZ_V3.0, "Version mismatch"), in 1-1.4 a blank board in
+  # download mode (no IMEI: refused unless DLMode=1), and in 1-1.5 one whose
+  # chip refuses the package's programmer. The engine learns the sockets as
+  # the USB demo's does, reads identity on the AT tty (interface 2),
+  # switches each module to download mode with the modules' AT command,
+  # writes the package over Sahara and Firehose and reads the new revision
+  # back after the reset.
+  usb_demo="$root/build-demo/tools/usb-demo/usb-demo"
+  if [ ! -x "$usb_demo" ]; then
+    echo "usb-demo was not built (umockdev missing?)" >&2
+    exit 1
+  fi
+  if [ ! -f "$demo/engines/libModemEngine.so" ]; then
+    echo "the modem engine was not built ($demo/engines/libModemEngine.so is missing)" >&2
+    exit 1
+  fi
+  cp "$demo/engines/libModemEngine.so" "$demo/libPhoneFlashEngine.so"
+  # The modem package: the programmer, rawprogram0.xml and patch0.xml, the
+  # images they name, and system.img as the tool's version file (written as
+  # well). modem.img carries the revision the module reports after its reset.
+  package="$demo/packages/ABC_DE_V2.3-modem"
+  mkdir -p "$package"
+  python3 - "$package" <<'PY'
+import os, random, sys
+d = sys.argv[1]
+rng = random.Random(2024)
+def write(name, data):
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+write("prog_firehose_demo.mbn", b"\x7fELF" + rng.randbytes(96 * 1024))
+write("sbl1.img", rng.randbytes(128 * 1024))
+write("modem.img", rng.randbytes(12 * 1024 * 1024) + b"\nMODEM_REVISION=ABC_DE_V2.3\n")
+system = bytearray(8 * 1024 * 1024)
+lines = b"\nro.build.display.id=ABC_DE_V2.3\nro.build.sw_internal_version=ABC_DE_V2.3\n"
+system[4 * 1024 * 1024:4 * 1024 * 1024 + len(lines)] = lines
+write("system.img", bytes(system))
+program = '<program SECTOR_SIZE_IN_BYTES="512" filename="{0}" label="{1}" num_partition_sectors="{2}" ' \
+          'physical_partition_number="0" start_sector="{3}"/>\n'
+write("rawprogram0.xml", ('<?xml version="1.0" ?>\n<data>\n'
+    + program.format("sbl1.img", "sbl1", 1024, 34)
+    + program.format("modem.img", "modem", 32768, 2048)
+    + program.format("system.img", "system", 32768, 34816)
+    + '</data>\n').encode())
+write("patch0.xml", ('<?xml version="1.0" ?>\n<data>\n'
+    '<patch SECTOR_SIZE_IN_BYTES="512" byte_offset="0" filename="DISK" physical_partition_number="0" '
+    'size_in_bytes="4" start_sector="1" value="CRC32(34,131072)" what="Checksum of sbl1"/>\n'
+    '</data>\n').encode())
+PY
+  cat > "$demo/config.ini" <<INI
+[DLOption]
+LANG=2
+DLMode=$dl_mode
+[GET_DLL_Setting]
+ITEM_VERSIONFILE_PATH=$package
+PORTS=1,2,3,4,5,0,0,0
+[MODEM_Engine]
+LEARN_PORTS=1
+AT_INTERFACE=2
+EDL_SWITCH=at:AT+DLMODE
+INI
+  app=("$usb_demo" "$demo" --modem "$package")
+  echo "Demo station: $demo (modem engine on emulated USB modules; storage in $demo/usb-modules/module-N/)"
+  echo "Pull or put back a module while it runs: echo 'pull 2' > $demo/usb-demo.ctl   echo 'plug 2' > $demo/usb-demo.ctl"
+elif [ "$mode" = usb ]; then
   # usb-demo plugs five emulated devices into sockets 1-1.1 to 1-1.5 of a
   # hub: four like the fastboot demo's (two to pass, one of another product
   # line, one whose flash of system fails) and, in 1-1.4, one in a boot-ROM
@@ -176,7 +248,7 @@ fi
 
 # The sockets the engine learned, once the tool has ended.
 show_learned() {
-  if [ "$mode" = usb ]; then
+  if [ "$mode" = usb ] || [ "$mode" = modem ]; then
     echo "Sockets learned into $demo/config.ini:"
     grep '^PORT\.' "$demo/config.ini" || echo "  (none)"
   fi
@@ -191,10 +263,13 @@ fi
 
 # Without a display the demo presses "Start All" itself once the lines are
 # ready (sim: four, one device in ARM mode; fastboot: five; usb: four, one
-# in a boot-ROM mode), waits until they have ended, and takes the picture.
-shot="$root/build-demo/demo-screenshot-$mode.png"
+# in a boot-ROM mode; modem: five, the blank board included), waits until
+# they have ended, and takes the picture.
+suffix=
+[ "$dl_mode" = 1 ] && suffix=-dlmode
+shot="$root/build-demo/demo-screenshot-$mode$suffix.png"
 ready=4
-[ "$mode" = fastboot ] && ready=5
+[ "$mode" = fastboot ] || [ "$mode" = modem ] && ready=5
 day_log="$XDG_DATA_HOME/vintrel-station/logs/station-$(date +%F).log"
 echo "No display: starting under Xvfb, pressing Start All and waiting for the lines to end"
 xvfb-run -a -s "-screen 0 1024x768x24" \

@@ -34,6 +34,8 @@ EmulatedUsbDevice::~EmulatedUsbDevice()
     std::lock_guard lock(m_mutex);
     for (UMockdevIoctlData* urb : m_waitingIn)
         g_object_unref(urb);
+    for (UMockdevIoctlData* urb : m_waitingOut)
+        g_object_unref(urb);
     for (UMockdevIoctlData* urb : m_done)
         g_object_unref(urb);
 }
@@ -53,6 +55,11 @@ void EmulatedUsbDevice::unplug()
         urbOf(m_waitingIn.front())->status = -ESHUTDOWN;
         m_done.push_back(m_waitingIn.front());
         m_waitingIn.pop_front();
+    }
+    while (!m_waitingOut.empty()) {
+        urbOf(m_waitingOut.front())->status = -ESHUTDOWN;
+        m_done.push_back(m_waitingOut.front());
+        m_waitingOut.pop_front();
     }
 }
 
@@ -182,13 +189,22 @@ void EmulatedUsbDevice::submit(UMockdevIoctlClient* client)
     urb->actual_length = 0;
     if (urb->endpoint & 0x80) {
         m_waitingIn.push_back(urbData);
+    } else if (m_model->stalled()) {
+        m_waitingOut.push_back(urbData);
     } else {
         const char* bytes = buffer ? reinterpret_cast<const char*>(buffer->data) : "";
         m_model->receive(std::string_view(bytes, static_cast<size_t>(urb->buffer_length)));
-        m_received += urb->buffer_length;
         m_largestUrb = std::max(m_largestUrb, urb->buffer_length);
-        urb->actual_length = urb->buffer_length;
-        m_done.push_back(urbData);
+        if (m_model->stalled()) {
+            m_waitingOut.push_back(urbData);
+        } else if (!m_model->tookLast()) {
+            urb->status = -ESHUTDOWN;
+            m_done.push_back(urbData);
+        } else {
+            m_received += urb->buffer_length;
+            urb->actual_length = urb->buffer_length;
+            m_done.push_back(urbData);
+        }
     }
     if (buffer)
         g_object_unref(buffer);
@@ -261,14 +277,16 @@ void EmulatedUsbDevice::discard(UMockdevIoctlClient* client)
     const gulong address = reinterpret_cast<gulong>(
         *reinterpret_cast<void**>(umockdev_ioctl_client_get_arg(client)->data));
     std::lock_guard lock(m_mutex);
-    const auto it = std::find_if(m_waitingIn.begin(), m_waitingIn.end(),
-                                 [&](UMockdevIoctlData* urb) { return urb->client_addr == address; });
-    if (it == m_waitingIn.end()) {
-        umockdev_ioctl_client_complete(client, -1, EINVAL);
-        return;
+    for (std::deque<UMockdevIoctlData*>* waiting : {&m_waitingIn, &m_waitingOut}) {
+        const auto it = std::find_if(waiting->begin(), waiting->end(),
+                                     [&](UMockdevIoctlData* urb) { return urb->client_addr == address; });
+        if (it != waiting->end()) {
+            urbOf(*it)->status = -ENOENT;
+            m_done.push_back(*it);
+            waiting->erase(it);
+            umockdev_ioctl_client_complete(client, 0, 0);
+            return;
+        }
     }
-    urbOf(*it)->status = -ENOENT;
-    m_done.push_back(*it);
-    m_waitingIn.erase(it);
-    umockdev_ioctl_client_complete(client, 0, 0);
+    umockdev_ioctl_client_complete(client, -1, EINVAL);
 }

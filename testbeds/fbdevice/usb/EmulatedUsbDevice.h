@@ -61,6 +61,7 @@ private:
     std::shared_ptr<PacketDevice> m_model;
     std::mutex m_mutex;
     std::deque<UMockdevIoctlData*> m_waitingIn; // submitted IN URBs without data yet
+    std::deque<UMockdevIoctlData*> m_waitingOut; // OUT URBs a stalled device does not take
     std::deque<UMockdevIoctlData*> m_done;      // URBs ready to be reaped
     bool m_busy = false;
     UMockdevIoctlClient* m_owner = nullptr; // the open file that claimed the interface

@@ -19,6 +19,12 @@ public:
     // True once the device has been told to reboot (or drops its link) and
     // its last reply has been taken: it then leaves the bus.
     virtual bool leaving() const { return false; }
+    // False when the device did not take the last OUT transfer because it
+    // left the bus first: that transfer fails as for a vanished device.
+    virtual bool tookLast() const { return true; }
+    // True once the device has stopped reading: OUT transfers stay pending
+    // until the host gives up on them.
+    virtual bool stalled() const { return false; }
     // A host claimed the interface / released it.
     virtual void opened() {}
     virtual void closed() {}
