@@ -94,6 +94,16 @@ void ModuleModel::findRevision()
     }
 }
 
+void ModuleModel::powerCycled()
+{
+    std::lock_guard lock(m_mutex);
+    m_at = AtResponder();
+    if (m_mode != Mode::Normal) {
+        m_mode = Mode::Sahara;
+        m_sahara = SaharaTarget();
+    }
+}
+
 ModuleModel::Mode ModuleModel::mode() const
 {
     std::lock_guard lock(m_mutex);

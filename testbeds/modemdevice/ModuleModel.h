@@ -36,6 +36,10 @@ public:
     void connected(const Send& send);
     Next receive(const char* data, size_t size, const Send& send);
 
+    // The module lost power (pulled out of its socket): a chip in download
+    // mode starts again from its boot ROM; normal mode stays.
+    void powerCycled();
+
     Mode mode() const;
     std::string revision() const;
     ModuleSettings settings() const;

@@ -16,6 +16,12 @@ struct ModuleSettings
     std::string switchCommand;     // the maker's command to enter download mode ("" none)
     bool silent = false;           // the tty never answers
 
+    // On the emulated USB hub.
+    uint16_t vendor = 0x1209;      // normal mode's USB id (download mode is 05c6:9008)
+    uint16_t product = 0x0001;
+    int atInterface = 2;           // the interface (of 0..2) whose tty answers AT
+    int rebootMillis = 0;          // time away from the bus when the mode changes
+
     // Download mode: Sahara.
     bool startInDownload = false;  // a blank board
     std::string programmer;        // the bytes the chip accepts as its programmer

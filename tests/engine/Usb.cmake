@@ -23,3 +23,12 @@ if(TARGET usb_testbed)
     LABELS tsan)
   add_dependencies(UsbEngineTest FastbootEngine)
 endif()
+
+if(TARGET usb_testbed)
+  # Emulated modules on the hub: the AT tty through open() and termios,
+  # download mode through plain libusb and the modem protocol core.
+  station_test(ModuleHubTest
+    SOURCES usb/ModuleHubTest.cpp usb/UsbTestbedFixture.h
+    LIBS usb_testbed modemdevice_core usb_sockets
+    LABELS tsan)
+endif()

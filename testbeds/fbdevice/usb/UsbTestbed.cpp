@@ -2,7 +2,9 @@
 
 #include <umockdev.h>
 
+#include "AtTtyPump.h"
 #include "ModelPacketDevice.h"
+#include "ModulePacketDevice.h"
 
 #include <chrono>
 #include <cstdio>
@@ -53,6 +55,31 @@ std::string configuration(int cls, int subclass, int protocol, const std::string
                      static_cast<char>(protocol), 0};
     return c + endpoints;
 }
+
+// One configuration with a vendor interface (ff/ff/ff, a bulk pair) for each
+// of a module's ports.
+std::string moduleConfiguration(int interfaces, int maxPacket)
+{
+    std::string body;
+    for (int n = 0; n < interfaces; ++n) {
+        body += std::string{9, 4, static_cast<char>(n), 0, 2, static_cast<char>(0xff), static_cast<char>(0xff),
+                            static_cast<char>(0xff), 0};
+        body += endpoint(0x81 + n, 2, maxPacket, 0) + endpoint(0x01 + n, 2, maxPacket, 0);
+    }
+    std::string c = {9, 2};
+    put16(c, 9 + static_cast<int>(body.size()));
+    c += std::string{static_cast<char>(interfaces), 1, 0, static_cast<char>(0x80), static_cast<char>(0xfa)};
+    return c + body;
+}
+
+// A device in normal mode that is never spoken to over usbfs (its ports
+// belong to the serial driver): it takes what it is sent and says nothing.
+class InertDevice final : public PacketDevice
+{
+public:
+    void receive(std::string_view) override {}
+    std::optional<std::string> nextReply() override { return std::nullopt; }
+};
 
 std::string hex(const std::string& bytes)
 {
@@ -139,11 +166,15 @@ UsbTestbed::~UsbTestbed()
     }
     for (std::thread& t : returns)
         t.join();
+    std::vector<std::unique_ptr<modemdevice::AtTtyPump>> pumps;
     {
         std::lock_guard lock(m_mutex);
-        for (auto& [location, plugged] : m_plugged)
+        for (auto& [location, plugged] : m_plugged) {
             plugged.device->unplug();
+            pumps.push_back(std::move(plugged.pump));
+        }
     }
+    pumps.clear(); // before umockdev closes the PTYs
     g_object_unref(m_testbed);
 }
 
@@ -215,7 +246,7 @@ int UsbTestbed::plug(const std::string& location, std::shared_ptr<PacketDevice> 
     }
     const std::string sysPath = sysPathOf(location);
     add(sysPath, record(sysPath, bus, address, speed, descriptors));
-    m_plugged[location] = Plugged{sysPath, node, std::move(device)};
+    m_plugged[location] = Plugged{sysPath, node, std::move(device), {}, {}, nullptr};
     ++m_arrivals[location];
     return address;
 }
@@ -260,6 +291,129 @@ int UsbTestbed::plugModel(const std::string& location, fbdevice::DeviceModel& mo
     return address;
 }
 
+int UsbTestbed::plugModule(const std::string& location, modemdevice::ModuleModel& model, const std::string& comeBackAt)
+{
+    const std::string back = comeBackAt.empty() ? location : comeBackAt;
+    {
+        std::lock_guard lock(m_mutex);
+        m_modules[location] = &model;
+        m_modules[back] = &model;
+        m_pulled[back] = false;
+    }
+    if (model.mode() == modemdevice::ModuleModel::Mode::Normal) {
+        return plugNormalModule(location, model, [this, location, back, &model](EmulatedUsbDevice* plugged) {
+            moduleLeft(location, back, model, plugged);
+        });
+    }
+    const int address = plug(location, std::make_shared<modemdevice::ModulePacketDevice>(model), kDownloadIds);
+    EmulatedUsbDevice* plugged = device(location);
+    plugged->setOnLeave([this, location, back, &model, plugged] { moduleLeft(location, back, model, plugged); });
+    return address;
+}
+
+int UsbTestbed::plugNormalModule(const std::string& location, modemdevice::ModuleModel& model,
+                                 const std::function<void(EmulatedUsbDevice*)>& onLeave)
+{
+    const modemdevice::ModuleSettings settings = model.settings();
+    constexpr int kPorts = 3;
+    std::lock_guard lock(m_mutex);
+    const int bus = busOf(location);
+    const int address = nextAddress(bus);
+    const int speed = bus == 2 ? 5000 : 480;
+    const std::string descriptors = deviceDescriptor(speed >= 5000 ? 0x0300 : 0x0200, 0, 64, settings.vendor,
+                                                     settings.product)
+        + moduleConfiguration(kPorts, speed >= 5000 ? 1024 : 512);
+
+    auto device = std::make_unique<EmulatedUsbDevice>(std::make_shared<InertDevice>());
+    char node[32];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", bus, address);
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(m_testbed, node, device->handler(), &error)) {
+        const std::string text = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("attach_ioctl " + std::string(node) + ": " + text);
+    }
+    // Interfaces and ttys go in before the device itself, so that a host that
+    // hears of the device finds its ports complete.
+    const std::string sysPath = sysPathOf(location);
+    std::vector<std::string> children;
+    std::string atTty;
+    for (int n = 0; n < kPorts; ++n) {
+        const std::string name = location + ":1." + std::to_string(n);
+        const std::string interfacePath = sysPath + "/" + name;
+        const std::string tty = "ttyUSB" + std::to_string(m_nextTty++);
+        const std::string ttyPath = interfacePath + "/" + tty + "/tty/" + tty;
+        const std::string minor = std::to_string(m_nextTty - 1);
+        // A tty without contents is a PTY in umockdev.
+        const std::string ttyRecord = "P: " + ttyPath + "\nN: " + tty + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + tty
+            + "\nE: MAJOR=188\nE: MINOR=" + minor + "\nA: dev=188:" + minor + "\\n\n";
+        const std::string interfaceRecord = "P: " + interfacePath
+            + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=option\nA: bInterfaceNumber=0"
+            + std::to_string(n)
+            + "\\n\nA: bInterfaceClass=ff\\n\nA: bInterfaceSubClass=ff\\n\nA: bInterfaceProtocol=ff\\n\n"
+              "A: bNumEndpoints=02\\n\n";
+        umockdev_testbed_add_from_string(m_testbed, ttyRecord.c_str(), nullptr);
+        umockdev_testbed_add_from_string(m_testbed, interfaceRecord.c_str(), nullptr);
+        children.push_back(ttyPath);
+        children.push_back(interfacePath);
+        if (n == settings.atInterface)
+            atTty = "/dev/" + tty;
+    }
+    add(sysPath, record(sysPath, bus, address, speed, descriptors));
+    if (!umockdev_in_mock_environment()) {
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            umockdev_testbed_uevent(m_testbed, ("/sys" + *it).c_str(), "add");
+    }
+    std::unique_ptr<modemdevice::AtTtyPump> pump;
+    if (!atTty.empty()) {
+        const int master = umockdev_testbed_get_dev_fd(m_testbed, atTty.c_str());
+        if (master < 0)
+            throw std::runtime_error("no PTY behind " + atTty);
+        EmulatedUsbDevice* plugged = device.get();
+        pump = std::make_unique<modemdevice::AtTtyPump>(master, model, [onLeave, plugged] { onLeave(plugged); });
+    }
+    m_plugged[location] = Plugged{sysPath, node, std::move(device), std::move(children), atTty, std::move(pump)};
+    ++m_arrivals[location];
+    return address;
+}
+
+void UsbTestbed::moduleLeft(const std::string& location, const std::string& back, modemdevice::ModuleModel& model,
+                            EmulatedUsbDevice* plugged)
+{
+    // Not on umockdev's thread nor the pump's: the return unplugs them.
+    std::lock_guard lock(m_mutex);
+    if (m_closing)
+        return;
+    m_returns.emplace_back([this, location, back, &model, plugged] {
+        {
+            std::lock_guard hands(m_handsMutex);
+            if (device(location) == plugged)
+                unplug(location);
+        }
+        // The module restarts in its new mode.
+        const auto away = std::chrono::steady_clock::now() + std::chrono::milliseconds(model.settings().rebootMillis);
+        while (std::chrono::steady_clock::now() < away) {
+            if (m_closing)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::lock_guard hands(m_handsMutex);
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_closing || m_pulled[back] || m_plugged.count(back))
+                return;
+        }
+        plugModule(back, model, back);
+    });
+}
+
+std::string UsbTestbed::atTty(const std::string& location)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_plugged.find(location);
+    return it == m_plugged.end() ? std::string() : it->second.atTty;
+}
+
 void UsbTestbed::plugAsIs(const std::string& location, fbdevice::DeviceModel& model)
 {
     if (model.inSystem()) {
@@ -274,26 +428,34 @@ void UsbTestbed::plugAsIs(const std::string& location, fbdevice::DeviceModel& mo
 void UsbTestbed::pull(const std::string& location)
 {
     std::lock_guard hands(m_handsMutex);
+    modemdevice::ModuleModel* module = nullptr;
     {
         std::lock_guard lock(m_mutex);
         m_pulled[location] = true;
+        module = m_modules[location];
     }
     unplug(location);
+    if (module)
+        module->powerCycled();
 }
 
 void UsbTestbed::putBack(const std::string& location)
 {
     std::lock_guard hands(m_handsMutex);
     fbdevice::DeviceModel* model = nullptr;
+    modemdevice::ModuleModel* module = nullptr;
     {
         std::lock_guard lock(m_mutex);
         m_pulled[location] = false;
         if (m_plugged.count(location))
             return;
         model = m_models[location];
+        module = m_modules[location];
     }
     if (model)
         plugAsIs(location, *model);
+    else if (module)
+        plugModule(location, *module, location);
 }
 
 void UsbTestbed::bootToBootloader(const std::string& location)
@@ -335,12 +497,26 @@ int UsbTestbed::arrivals(const std::string& location)
 
 void UsbTestbed::unplug(const std::string& location)
 {
+    // A module's tty goes quiet first; its pump may be waiting for this lock.
+    std::unique_ptr<modemdevice::AtTtyPump> pump;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_plugged.find(location);
+        if (it != m_plugged.end())
+            pump = std::move(it->second.pump);
+    }
+    pump.reset();
     std::lock_guard lock(m_mutex);
     const auto it = m_plugged.find(location);
     if (it == m_plugged.end())
         return;
     it->second.device->unplug();
-    // Older umockdev removes a device without telling udev.
+    // Older umockdev removes a device without telling udev. Each child goes
+    // by itself, or its class and bus links would stay behind.
+    for (const std::string& child : it->second.children) {
+        umockdev_testbed_uevent(m_testbed, ("/sys" + child).c_str(), "remove");
+        umockdev_testbed_remove_device(m_testbed, ("/sys" + child).c_str());
+    }
     umockdev_testbed_uevent(m_testbed, ("/sys" + it->second.sysPath).c_str(), "remove");
     umockdev_testbed_remove_device(m_testbed, ("/sys" + it->second.sysPath).c_str());
     // An engine may still hold the node open; the handler stays until the end.

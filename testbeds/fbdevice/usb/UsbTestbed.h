@@ -4,7 +4,13 @@
 
 #include "DeviceModel.h"
 
+namespace modemdevice {
+class AtTtyPump;
+class ModuleModel;
+}
+
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <thread>
 #include <map>
@@ -58,6 +64,22 @@ public:
     void pull(const std::string& location);
     void putBack(const std::string& location);
     void bootToBootloader(const std::string& location);
+    // An emulated cellular module whose model outlives re-plugging, plugged
+    // in the mode the model is in. Normal mode: the ids of its settings,
+    // interfaces 0..2 (class ff/ff/ff, a bulk pair each) with a tty each as
+    // the USB serial driver shows it, the one of settings.atInterface
+    // answering AT. Download mode: 05c6:9008 with one ff/ff/ff interface
+    // (Sahara, then Firehose). When the mode changes (the switch command, a
+    // power reset, a dropped link) the module leaves the bus and comes back
+    // in comeBackAt (the same socket when empty) at a new address. pull and
+    // putBack work for modules as for fastboot units.
+    int plugModule(const std::string& location, modemdevice::ModuleModel& model, const std::string& comeBackAt = {});
+    // The ids of a module in download mode.
+    static constexpr Ids kDownloadIds{0x05c6, 0x9008, false};
+    // The device node of the module's AT tty ("/dev/ttyUSB4"), empty when
+    // the socket holds no module in normal mode.
+    std::string atTty(const std::string& location);
+
     // The ids of a unit running its system.
     static constexpr Ids kSystemIds{0x18d1, 0x4ee1, false};
     // How many times a device has arrived in the port.
@@ -80,8 +102,17 @@ private:
         std::string sysPath;
         std::string node; // "/dev/bus/usb/001/005"
         std::unique_ptr<EmulatedUsbDevice> device;
+        std::vector<std::string> children; // interfaces and ttys, the deepest first
+        std::string atTty;
+        std::unique_ptr<modemdevice::AtTtyPump> pump;
     };
     void add(const std::string& sysPath, const std::string& record);
+    // A module in normal mode: its interfaces and ttys, the AT one pumped.
+    int plugNormalModule(const std::string& location, modemdevice::ModuleModel& model,
+                         const std::function<void(EmulatedUsbDevice*)>& onLeave);
+    // The module leaves its socket and comes back in back as its model now is.
+    void moduleLeft(const std::string& location, const std::string& back, modemdevice::ModuleModel& model,
+                    EmulatedUsbDevice* plugged);
     void addHub(const std::string& location, int speed);
     std::string sysPathOf(const std::string& location) const;
     int nextAddress(int bus);
@@ -95,7 +126,9 @@ private:
     std::vector<std::unique_ptr<EmulatedUsbDevice>> m_retired; // kept until the testbed goes
     std::map<std::string, int> m_arrivals;
     std::map<std::string, fbdevice::DeviceModel*> m_models; // the unit of each socket, plugged or not
+    std::map<std::string, modemdevice::ModuleModel*> m_modules; // likewise for modules
     std::map<std::string, bool> m_pulled;
+    int m_nextTty = 0; // ttyUSB numbers are not reused: umockdev keeps each PTY to the end
     std::mutex m_handsMutex; // one hand at a time on the sockets: returns from reboots, pull, put back
     std::atomic<bool> m_closing{false};
     std::vector<std::thread> m_returns; // devices on their way back
