@@ -2,7 +2,6 @@
 
 #include "FirehoseTarget.h"
 #include "ModuleModel.h"
-#include "ModulePacketDevice.h"
 #include "QdlProcess.h"
 
 #include "support/TempDir.h"
@@ -95,7 +94,7 @@ TEST_F(QdlConformanceTest, QdlWritesARawprogramPackageIntoTheEmulatedModule)
     settings.storageDir = storage.path().toStdString();
     settings.diskSectors = kDiskSectors;
     modemdevice::ModuleModel model(settings);
-    m_bed->plug("1-1.3", std::make_shared<modemdevice::ModulePacketDevice>(model), UsbTestbed::Ids{0x05c6, 0x9008, false});
+    m_bed->plugModule("1-1.3", model);
 
     QdlProcess qdl;
     std::string why;
