@@ -12,6 +12,11 @@
 // The package has no patch file: qdl takes patches only under <patches>,
 // the protocol core's reader only under <data>.
 //
+// umockdev sends a hub's uevents through this process's own view of sysfs,
+// which is the last hub made; when the modules of the other qdl hubs come
+// back in normal mode after their reset, umockdev says "uevent_sender_send:
+// No such device" for their interfaces. qdl is done with them by then.
+//
 //   bench_qdl [image MiB, default 256] [modules, default 8]
 
 #include "FlashBench.h"
