@@ -1,6 +1,7 @@
 #include "UsbTestbedFixture.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -59,8 +60,9 @@ protected:
         if (IsSkipped())
             return;
         const int address = m_bed->plug("1-1.2", m_device, UsbTestbed::Ids{0x05c6, 0x9008, false});
-        const std::string node = "/dev/bus/usb/001/" + std::string(address < 10 ? "00" : "0") + std::to_string(address);
-        m_fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+        char node[32];
+        std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", address);
+        m_fd = ::open(node, O_RDWR | O_CLOEXEC);
         ASSERT_GE(m_fd, 0) << node << ": " << std::strerror(errno);
         int interface = 0;
         ASSERT_EQ(::ioctl(m_fd, USBDEVFS_CLAIMINTERFACE, &interface), 0);
