@@ -5,9 +5,10 @@
 // once. Each qdl child gets a hub of its own, since this qdl takes the first
 // 05c6:9008 device it finds; the protocol core's modules share one hub.
 //
-// Prints both wall times, their ratio and host CPU seconds per GiB: for qdl
-// its children's CPU time, for the protocol core the CPU time of its flashing
-// threads; the emulated hub's share (this process, the rest) is shown apart.
+// Prints both wall times, their ratio and CPU seconds per GiB: for qdl its
+// children's CPU time (the host) and this process's (the emulated hub); for
+// the protocol core this process's, which holds host and hub both, and the
+// share of the threads that ran the downloads.
 // Every written range is compared with the image before the storage goes.
 // The package has no patch file: qdl takes patches only under <patches>,
 // the protocol core's reader only under <data>.
@@ -68,9 +69,10 @@ double threadCpu()
 
 struct Run
 {
+    bool child = false;    // the host ran in child processes
     double seconds = 0;
-    double hostCpu = 0;
-    double hubCpu = 0;
+    double hostCpu = 0;    // the children, or the threads that ran the downloads
+    double processCpu = 0; // this process
     int failed = 0;
 };
 
@@ -127,6 +129,7 @@ Run runQdl(const Bench& bench, int modules)
     const fs::path package = bench.root / "package";
     std::vector<std::unique_ptr<QdlProcess>> children;
     Run run;
+    run.child = true;
     const double cpu = processCpu();
     const auto start = Clock::now();
     for (int i = 0; i < modules; ++i) {
@@ -143,7 +146,7 @@ Run runQdl(const Bench& bench, int modules)
     for (auto& child : children)
         child->wait();
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    run.hubCpu = processCpu() - cpu;
+    run.processCpu = processCpu() - cpu;
     for (int i = 0; i < modules; ++i) {
         run.hostCpu += children[size_t(i)]->cpuSeconds();
         if (children[size_t(i)]->exitCode() != 0) {
@@ -202,7 +205,7 @@ Run runOurs(const Bench& bench, int modules)
     for (std::thread& t : threads)
         t.join();
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const double total = processCpu() - cpu;
+    run.processCpu = processCpu() - cpu;
     for (int i = 0; i < modules; ++i) {
         run.hostCpu += hostCpu[size_t(i)];
         if (!failures[size_t(i)].empty()) {
@@ -214,14 +217,20 @@ Run runOurs(const Bench& bench, int modules)
             ++run.failed;
         }
     }
-    run.hubCpu = total - run.hostCpu;
     return run;
 }
 
 void report(const char* name, const Run& run, double gib)
 {
-    std::printf("  %-5s %7.2f s  host CPU %6.2f s/GiB  emulated hub CPU %6.2f s/GiB%s\n", name, run.seconds,
-                run.hostCpu / gib, run.hubCpu / gib, run.failed ? "  [FAILED]" : "");
+    std::printf("  %-6s %7.2f s  CPU s/GiB: ", name, run.seconds);
+    if (run.child)
+        std::printf("all %7.2f = host %7.2f (its processes) + emulated hub %7.2f", (run.hostCpu + run.processCpu) / gib,
+                    run.hostCpu / gib, run.processCpu / gib);
+    else
+        std::printf("all %7.2f (this process: host and emulated hub), the downloading threads %.2f",
+                    run.processCpu / gib, run.hostCpu / gib);
+    std::printf("%s\n", run.failed ? "  [FAILED]" : "");
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -264,8 +273,8 @@ int main(int argc, char** argv)
         const Run qdl = runQdl(bench, modules);
         report("qdl", qdl, gib);
         const Run ours = runOurs(bench, modules);
-        report("ours", ours, gib);
-        std::printf("  time ours/qdl %.2f\n", ours.seconds / qdl.seconds);
+        report("core", ours, gib);
+        std::printf("  time core/qdl %.3f\n", ours.seconds / qdl.seconds);
         status |= qdl.failed || ours.failed;
     }
     fs::remove_all(bench.root);
