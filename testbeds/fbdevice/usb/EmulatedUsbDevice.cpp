@@ -44,16 +44,8 @@ EmulatedUsbDevice::~EmulatedUsbDevice()
     g_signal_handlers_disconnect_by_data(m_handler, this);
     g_object_unref(m_handler);
     std::lock_guard lock(m_mutex);
-    for (BulkWait& wait : m_bulkWaits) {
-        if (wait.timer) {
-            g_source_destroy(wait.timer);
-            g_source_unref(wait.timer);
-        }
-        if (wait.buffer)
-            g_object_unref(wait.buffer);
-        g_object_unref(wait.transfer);
-        g_object_unref(wait.client);
-    }
+    for (BulkWait& wait : m_bulkWaits)
+        release(wait);
     for (UMockdevIoctlData* urb : m_waitingIn)
         g_object_unref(urb);
     for (UMockdevIoctlData* urb : m_waitingOut)
@@ -122,14 +114,7 @@ void EmulatedUsbDevice::onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* clie
             ++it;
             continue;
         }
-        if (it->timer) {
-            g_source_destroy(it->timer);
-            g_source_unref(it->timer);
-        }
-        if (it->buffer)
-            g_object_unref(it->buffer);
-        g_object_unref(it->transfer);
-        g_object_unref(it->client);
+        release(*it);
         it = self->m_bulkWaits.erase(it);
     }
     if (self->m_owner == client) {
@@ -478,16 +463,21 @@ void EmulatedUsbDevice::waitLocked(BulkWait wait, unsigned timeoutMs)
 
 void EmulatedUsbDevice::endWaitLocked(BulkWait& wait, long result, int error)
 {
+    umockdev_ioctl_client_complete(wait.client, result, error);
+    release(wait);
+}
+
+void EmulatedUsbDevice::release(BulkWait& wait)
+{
     if (wait.timer) {
         g_source_destroy(wait.timer);
         g_source_unref(wait.timer);
         wait.timer = nullptr;
     }
-    umockdev_ioctl_client_complete(wait.client, result, error);
-    g_object_unref(wait.client);
     if (wait.buffer)
         g_object_unref(wait.buffer);
     g_object_unref(wait.transfer);
+    g_object_unref(wait.client);
 }
 
 int EmulatedUsbDevice::onBulkTimeout(void* timer)

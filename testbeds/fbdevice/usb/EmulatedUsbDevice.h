@@ -83,6 +83,8 @@ private:
     };
     void waitLocked(BulkWait wait, unsigned timeoutMs);
     void endWaitLocked(BulkWait& wait, long result, int error);
+    // Lets go of what the wait holds (its timer, buffers and client).
+    static void release(BulkWait& wait);
     void bulkTimedOut(uint64_t id);
     // Calls the leave callback when pump() said the device left; unlocks.
     void leaveIfGone(std::unique_lock<std::mutex>& lock, bool left);
