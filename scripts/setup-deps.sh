@@ -13,6 +13,7 @@ packages=(
   libusb-1.0-0-dev umockdev libumockdev-dev
   libsqlite3-dev libpq-dev postgresql
   libpugixml-dev
+  qdl
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <pugixml.hpp>
 
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -216,7 +217,12 @@ void FirehoseTarget::configure(const ModuleSettings& settings, const pugi::xml_n
     }
     m_configured = true;
     m_payload = offered;
-    m_zlpAware = std::string(node.attribute("ZlpAwareHost").value()) == "1";
+    // Hosts spell it ZlpAwareHost or ZLPAwareHost; the programmer takes both.
+    m_zlpAware = false;
+    for (const pugi::xml_attribute& attribute : node.attributes()) {
+        if (::strcasecmp(attribute.name(), "ZlpAwareHost") == 0)
+            m_zlpAware = std::string(attribute.value()) == "1";
+    }
     respond(send, true, {},
             " MaxPayloadSizeToTargetInBytes=\"" + std::to_string(offered) + "\" MaxPayloadSizeToTargetInBytesSupported=\""
                 + supported + "\"");

@@ -236,6 +236,7 @@ int UsbTestbed::plug(const std::string& location, std::shared_ptr<PacketDevice> 
         + (ids.fastboot ? configuration(0xff, 0x42, 0x03, endpoints, 2) : configuration(0xff, 0xff, 0xff, endpoints, 2));
 
     auto device = std::make_unique<EmulatedUsbDevice>(std::move(model));
+    device->setDescriptors(descriptors);
     char node[32];
     std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", bus, address);
     // The handler goes first, so that the node answers as soon as udev reports it.
