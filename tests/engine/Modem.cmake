@@ -17,3 +17,4 @@ station_test(ModemEngineTest
   LIBS modem_engine modemdevice_core
   LABELS tsan)
 target_include_directories(ModemEngineTest PRIVATE "${CMAKE_CURRENT_LIST_DIR}/modem")
+target_compile_definitions(ModemFlashTest PRIVATE STATION_TEST_SOURCE="${CMAKE_CURRENT_LIST_DIR}")
