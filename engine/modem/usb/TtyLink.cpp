@@ -24,7 +24,10 @@ std::unique_ptr<TtyLink> TtyLink::open(const std::string& path, std::string* why
         ::cfmakeraw(&tio);
         tio.c_cflag |= CLOCAL | CREAD;
         tio.c_cflag &= ~CRTSCTS;
-        tio.c_cc[VMIN] = 0;
+        // VMIN 1: a read without data fails with EAGAIN (O_NONBLOCK), so
+        // that a read of 0 bytes means the tty hung up. With VMIN 0 it
+        // would return 0 whenever nothing is there.
+        tio.c_cc[VMIN] = 1;
         tio.c_cc[VTIME] = 0;
         ::cfsetispeed(&tio, B115200);
         ::cfsetospeed(&tio, B115200);
