@@ -230,6 +230,20 @@ bool ModemEngine::observe(int port, const std::string& socket, const ModemSettin
     const ModuleIdentity::Outcome outcome = ModuleIdentity::read(*m_links, socket, settings, &identity, &why);
     if (outcome == ModuleIdentity::Outcome::Lost)
         return true; // gone meanwhile: the next round sees what is there
+    if (outcome == ModuleIdentity::Outcome::NoTty) {
+        // Just arrived: the kernel may not have bound its serial driver yet.
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard guard(m_stateMutex);
+        const auto it = m_ports.find(port);
+        if (it == m_ports.end())
+            return false;
+        if (!(it->second.ttyless == state)) {
+            it->second.ttyless = state;
+            it->second.ttylessSince = now;
+        }
+        if (now - it->second.ttylessSince < kTtyGrace)
+            return false;
+    }
     if (outcome != ModuleIdentity::Outcome::Read) {
         *seen = notReady("The module in USB socket " + socket + " does not answer on its AT port (" + why
                          + "). Check AT_INTERFACE and that no other program holds the tty.");

@@ -50,7 +50,13 @@ private:
         ModemLinks::State known; // the enumeration whose identity is below
         bool identityKnown = false;
         ModuleIdentity identity;
+        ModemLinks::State ttyless; // the enumeration first seen without a tty, and when
+        std::chrono::steady_clock::time_point ttylessSince;
     };
+
+    // How long a new module may show no tty (its serial driver binding)
+    // before it is reported as not ready.
+    static constexpr std::chrono::seconds kTtyGrace{5};
 
     bool probeAll(const std::atomic_bool& stop);
     // What is at one port now; false when a download holds it.
