@@ -4,6 +4,7 @@
 #include "UsbPacketLink.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 
@@ -53,9 +54,55 @@ UsbModemLinks::UsbModemLinks(const std::string& configPath, const std::string& e
                              std::string sysfsRoot, std::string devRoot)
     : m_sysfsRoot(std::move(sysfsRoot))
     , m_devRoot(std::move(devRoot))
-    , m_host(std::make_unique<usb::UsbHost>(usb::UsbPortSettings{configPath, "MODEM_Engine", edlIds},
-                                            kVendorInterface, "modem engine", std::move(onChange)))
 {
+    m_host = std::make_unique<usb::UsbHost>(usb::UsbPortSettings{configPath, "MODEM_Engine", edlIds},
+                                            kVendorInterface, "modem engine", [this, onChange = std::move(onChange)] {
+                                                {
+                                                    std::lock_guard lock(m_changeMutex);
+                                                    ++m_changes;
+                                                }
+                                                m_changed.notify_all();
+                                                if (onChange)
+                                                    onChange();
+                                            });
+}
+
+std::optional<usb::UsbDeviceInfo> UsbModemLinks::deviceIn(const usb::UsbLocation& socket) const
+{
+    if (!m_host->bus())
+        return std::nullopt;
+    for (const usb::UsbDeviceInfo& device : m_host->bus()->devices()) {
+        if (device.socket == socket)
+            return device;
+    }
+    return std::nullopt;
+}
+
+std::optional<usb::UsbDeviceInfo> UsbModemLinks::waitForDevice(const usb::UsbLocation& socket, Mode mode,
+                                                                int notAddress, Clock::time_point deadline)
+{
+    usb::UsbBus* bus = m_host->bus();
+    if (!bus)
+        return std::nullopt;
+    bus->poke(); // a fresh look at once
+    for (;;) {
+        unsigned seen = 0;
+        {
+            std::lock_guard lock(m_changeMutex);
+            seen = m_changes;
+        }
+        const auto device = deviceIn(socket);
+        if (device && modeOf(*device) == mode && device->address != notAddress
+            && device->address != bus->leavingAddress(socket))
+            return device;
+        std::unique_lock lock(m_changeMutex);
+        if (Clock::now() >= deadline)
+            return std::nullopt;
+        // The watch thread scans at least once a second; the bound is a
+        // safeguard, not the way changes are seen.
+        m_changed.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::seconds(1)),
+                             [&] { return m_changes != seen; });
+    }
 }
 
 void UsbModemLinks::reload(const std::string& edlIds)
@@ -85,16 +132,7 @@ ModemLinks::State UsbModemLinks::state(const std::string& socket) const
 bool UsbModemLinks::waitFor(const std::string& socket, Mode mode, int notAddress, Clock::time_point deadline)
 {
     const auto location = locationOf(socket);
-    usb::UsbBus* bus = m_host->bus();
-    if (!location || !bus)
-        return false;
-    return bus
-        ->waitFor(*location, deadline,
-                  [&](const usb::UsbDeviceInfo& d) {
-                      return modeOf(d) == mode && d.address != notAddress
-                          && d.address != bus->leavingAddress(*location);
-                  })
-        .has_value();
+    return location && waitForDevice(*location, mode, notAddress, deadline).has_value();
 }
 
 std::vector<std::string> UsbModemLinks::ttysOfInterface(const std::string& interfaceDir)
@@ -144,10 +182,10 @@ std::vector<std::string> UsbModemLinks::ttysOfDevice(const std::string& sysfsRoo
 std::vector<std::string> UsbModemLinks::ttys(const std::string& socket, int atInterface) const
 {
     const auto location = locationOf(socket);
-    if (!location || !m_host->bus())
+    if (!location)
         return {};
     // The device may sit at the socket's SuperSpeed name.
-    const auto device = m_host->bus()->find(*location);
+    const auto device = deviceIn(*location);
     if (!device)
         return {};
     return ttysOfDevice(m_sysfsRoot, device->location.text(), atInterface);
@@ -170,7 +208,12 @@ std::unique_ptr<PacketLink> UsbModemLinks::openDownload(const std::string& socke
         *why = "USB is not available on this machine";
         return nullptr;
     }
-    return UsbPacketLink::open(*m_host->bus(), *location, deadline, why);
+    const auto device = waitForDevice(*location, Mode::Download, 0, deadline);
+    if (!device) {
+        *why = "no module in download mode in USB socket " + location->text();
+        return nullptr;
+    }
+    return UsbPacketLink::open(*m_host->bus(), *device, why);
 }
 
 } // namespace modem

@@ -3,8 +3,11 @@
 #include "ModemLinks.h"
 #include "UsbHost.h"
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 namespace modem {
@@ -41,9 +44,19 @@ public:
                                                  int atInterface);
 
 private:
+    // The device in the socket as the bus's watch thread last found it.
+    std::optional<usb::UsbDeviceInfo> deviceIn(const usb::UsbLocation& socket) const;
+    // Waits on the watch thread's list, never scanning on the caller's
+    // thread: only the watch thread walks libusb's device list.
+    std::optional<usb::UsbDeviceInfo> waitForDevice(const usb::UsbLocation& socket, Mode mode, int notAddress,
+                                                    Clock::time_point deadline);
+
     const std::string m_sysfsRoot;
     const std::string m_devRoot;
-    std::unique_ptr<usb::UsbHost> m_host;
+    std::mutex m_changeMutex;
+    std::condition_variable m_changed;
+    unsigned m_changes = 0; // guarded by m_changeMutex; counts the bus's changes
+    std::unique_ptr<usb::UsbHost> m_host; // last: its threads use the above
 };
 
 } // namespace modem

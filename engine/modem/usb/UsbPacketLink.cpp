@@ -66,22 +66,15 @@ BulkInterface findBulkInterface(libusb_device* device)
 
 } // namespace
 
-std::unique_ptr<UsbPacketLink> UsbPacketLink::open(usb::UsbBus& bus, const usb::UsbLocation& socket,
-                                                   Clock::time_point deadline, std::string* why)
+std::unique_ptr<UsbPacketLink> UsbPacketLink::open(usb::UsbBus& bus, const usb::UsbDeviceInfo& device, std::string* why)
 {
-    const auto device = bus.waitFor(socket, deadline, [&](const usb::UsbDeviceInfo& d) {
-        return d.bootRom && d.address != bus.leavingAddress(socket);
-    });
-    if (!device) {
-        *why = "no module in download mode in USB socket " + socket.text();
-        return nullptr;
-    }
+    const usb::UsbLocation& socket = device.socket;
     libusb_device** list = nullptr;
     const ssize_t n = libusb_get_device_list(bus.context(), &list);
     libusb_device* match = nullptr;
     for (ssize_t i = 0; i < n && !match; ++i) {
-        if (libusb_get_bus_number(list[i]) == device->location.bus()
-            && libusb_get_device_address(list[i]) == device->address)
+        if (libusb_get_bus_number(list[i]) == device.location.bus()
+            && libusb_get_device_address(list[i]) == device.address)
             match = list[i];
     }
     BulkInterface bulk;

@@ -17,10 +17,9 @@ namespace modem {
 class UsbPacketLink final : public PacketLink
 {
 public:
-    // Waits until the deadline for a device of the boot-ROM ids in the
-    // socket, opens it and claims its vendor interface with a bulk pair.
-    static std::unique_ptr<UsbPacketLink> open(usb::UsbBus& bus, const usb::UsbLocation& socket,
-                                               Clock::time_point deadline, std::string* why);
+    // Opens the device the bus found (a chip in download mode) and claims
+    // its vendor interface with a bulk pair.
+    static std::unique_ptr<UsbPacketLink> open(usb::UsbBus& bus, const usb::UsbDeviceInfo& device, std::string* why);
     ~UsbPacketLink() override;
     UsbPacketLink(const UsbPacketLink&) = delete;
     UsbPacketLink& operator=(const UsbPacketLink&) = delete;
