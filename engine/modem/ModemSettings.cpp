@@ -2,6 +2,7 @@
 
 #include "FileText.h"
 #include "PortKeys.h"
+#include "UsbLocation.h"
 #include "core/IniText.h"
 
 #include <cerrno>
@@ -91,7 +92,7 @@ ModemSettings ModemSettings::parse(const std::string& text)
     };
 
     for (const auto& [port, endpoint] : engine::portKeys(text, kSection)) {
-        if (endpoint.rfind("usb:", 0) == 0)
+        if (endpoint.rfind("usb:", 0) == 0 && usb::UsbLocation::parse(endpoint.substr(4)))
             s.ports[port] = endpoint;
         else
             bad(engine::portKey(port).c_str(), endpoint, "usb:<socket>");

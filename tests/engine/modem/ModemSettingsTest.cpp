@@ -74,7 +74,7 @@ TEST(ModemSettingsTest, EveryKeyIsTaken)
 
 TEST(ModemSettingsTest, BadValuesKeepTheirDefaultsAndAreNamed)
 {
-    const ModemSettings s = parse("PORT.3=tcp:host:1\nAT_INTERFACE=two\nIMEI=AT+CGSN\nEDL_IDS=9008\n"
+    const ModemSettings s = parse("PORT.3=tcp:host:1\nPORT.4=usb:1-01\nAT_INTERFACE=two\nIMEI=AT+CGSN\nEDL_IDS=9008\n"
                                   "EDL_SWITCH=AT$QDLOAD\nARRIVAL_TIMEOUT_S=0\nSTORAGE=sdcard\nMAX_PAYLOAD=1k\n"
                                   "RESET=2\nREADBACK=yes\nPROBE_INTERVAL_MS=5\n");
     EXPECT_TRUE(s.ports.empty());
@@ -88,8 +88,8 @@ TEST(ModemSettingsTest, BadValuesKeepTheirDefaultsAndAreNamed)
     EXPECT_TRUE(s.reset);
     EXPECT_TRUE(s.readback);
     EXPECT_EQ(s.probeIntervalMs, 1000);
-    ASSERT_EQ(s.problems.size(), 11u);
-    for (const char* key : {"PORT.3=tcp:host:1", "AT_INTERFACE=two", "IMEI=AT+CGSN", "EDL_IDS=9008",
+    ASSERT_EQ(s.problems.size(), 12u);
+    for (const char* key : {"PORT.3=tcp:host:1", "PORT.4=usb:1-01", "AT_INTERFACE=two", "IMEI=AT+CGSN", "EDL_IDS=9008",
                             "EDL_SWITCH=AT$QDLOAD", "ARRIVAL_TIMEOUT_S=0", "STORAGE=sdcard", "MAX_PAYLOAD=1k",
                             "RESET=2", "READBACK=yes", "PROBE_INTERVAL_MS=5"}) {
         EXPECT_TRUE(std::any_of(s.problems.begin(), s.problems.end(),
