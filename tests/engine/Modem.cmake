@@ -18,3 +18,6 @@ station_test(ModemEngineTest
   LABELS tsan)
 target_include_directories(ModemEngineTest PRIVATE "${CMAKE_CURRENT_LIST_DIR}/modem")
 target_compile_definitions(ModemFlashTest PRIVATE STATION_TEST_SOURCE="${CMAKE_CURRENT_LIST_DIR}")
+station_test(TtyLinkTest
+  SOURCES modem/TtyLinkTest.cpp
+  LIBS modem_engine)
