@@ -98,12 +98,14 @@ ModemResult ModemJob::run()
     if (!link)
         return fail(MODEM_RESULT_NO_DOWNLOAD_MODE, "Cannot open the module in download mode in " + m_where + ": " + why
                                                        + ". Start the line again.");
+    m_package = &package;
     m_rate.record(0, Clock::now());
     m_lastSpeed = Clock::now();
     ModemFlash flash(*link, package, m_settings.flashSettings(),
                      [&](uint64_t done, uint64_t total) { written(done, total); },
                      [&](const std::string& line) { m_events.message(line); });
     const bool flashed = flash.run();
+    m_package = nullptr;
     link.reset();
     if (!flashed) {
         const ModemFailure& failure = flash.failure();
@@ -229,7 +231,18 @@ void ModemJob::written(uint64_t done, uint64_t total)
     if (!rate)
         return;
     m_lastSpeed = now;
-    m_events.message("Writing: " + engine::TransferRate::describe(*rate, total - std::min(done, total)));
+    // The image being written: the write whose bytes hold done.
+    std::string file;
+    uint64_t end = 0;
+    for (const FlashPackage::Write& write : m_package ? m_package->writes() : std::vector<FlashPackage::Write>{}) {
+        end += write.bytes();
+        if (done < end) {
+            file = write.entry.filename;
+            break;
+        }
+    }
+    m_events.message("Writing" + (file.empty() ? std::string() : " " + file) + ": "
+                     + engine::TransferRate::describe(*rate, total - std::min(done, total)));
 }
 
 void ModemJob::reportProgress(int32_t percent, bool force)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FlashPackage.h"
 #include "ModemFailure.h"
 #include "ModemLinks.h"
 #include "ModemResults.h"
@@ -60,6 +61,7 @@ private:
     Clock::time_point m_lastReport;
     Clock::time_point m_lastSpeed;
     engine::TransferRate m_rate;
+    const FlashPackage* m_package = nullptr; // while it is written
 };
 
 } // namespace modem
