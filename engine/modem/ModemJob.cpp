@@ -132,7 +132,7 @@ ModemResult ModemJob::run()
 ModemResult ModemJob::identify(const std::string& when, ModuleIdentity* identity)
 {
     std::string why;
-    switch (ModuleIdentity::read(m_links, m_socket, m_settings, identity, &why)) {
+    switch (ModuleIdentity::read(m_links, m_socket, m_settings, identity, &why, &m_ttyPosition)) {
     case ModuleIdentity::Outcome::Read:
         return MODEM_RESULT_SUCCESS;
     case ModuleIdentity::Outcome::Lost:
@@ -156,7 +156,8 @@ ModemResult ModemJob::toDownloadMode(const ModemLinks::State& state)
     }
     std::string why;
     std::unique_ptr<PacketLink> tty;
-    if (ModuleIdentity::findAtPort(m_links, m_socket, m_settings, &tty, &why) != ModuleIdentity::Outcome::Read)
+    if (ModuleIdentity::findAtPort(m_links, m_socket, m_settings, &tty, &why, &m_ttyPosition)
+        != ModuleIdentity::Outcome::Read)
         return fail(MODEM_RESULT_AT_SILENT, "The AT port of the module in " + m_where + " does not answer (" + why
                                                 + "). Check the module and start the line again.");
     m_events.message("Switching the module to download mode");
@@ -197,7 +198,8 @@ ModemResult ModemJob::readBack(const ModuleIdentity& before, const std::string& 
     for (;;) {
         if (!m_links.waitFor(m_socket, ModemLinks::Mode::Normal, 0, deadline))
             return notBack();
-        const ModuleIdentity::Outcome outcome = ModuleIdentity::read(m_links, m_socket, m_settings, &after, &why);
+        const ModuleIdentity::Outcome outcome
+            = ModuleIdentity::read(m_links, m_socket, m_settings, &after, &why, &m_ttyPosition);
         if (outcome == ModuleIdentity::Outcome::Read)
             break;
         if (Clock::now() >= deadline) {

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -62,6 +63,7 @@ private:
     Clock::time_point m_lastSpeed;
     engine::TransferRate m_rate;
     const FlashPackage* m_package = nullptr; // while it is written
+    size_t m_ttyPosition = SIZE_MAX; // which of the module's ttys answered AT
 };
 
 } // namespace modem

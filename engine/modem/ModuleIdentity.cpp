@@ -46,9 +46,16 @@ std::string ModuleIdentity::joined() const
 
 ModuleIdentity::Outcome ModuleIdentity::findAtPort(ModemLinks& links, const std::string& socket,
                                                    const ModemSettings& settings, std::unique_ptr<PacketLink>* tty,
-                                                   std::string* why)
+                                                   std::string* why, size_t* position)
 {
     const std::vector<std::string> names = links.ttys(socket, settings.atInterface);
+    std::vector<size_t> order;
+    if (position && *position < names.size())
+        order.push_back(*position);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (order.empty() || order.front() != i)
+            order.push_back(i);
+    }
     if (names.empty()) {
         *why = settings.atInterface >= 0
             ? "the module shows no tty on interface " + std::to_string(settings.atInterface) + " (AT_INTERFACE)"
@@ -56,7 +63,8 @@ ModuleIdentity::Outcome ModuleIdentity::findAtPort(ModemLinks& links, const std:
         return Outcome::NoTty;
     }
     std::string last;
-    for (const std::string& name : names) {
+    for (const size_t i : order) {
+        const std::string& name = names[i];
         std::string openWhy;
         auto link = links.openTty(name, &openWhy);
         if (!link) {
@@ -67,6 +75,8 @@ ModuleIdentity::Outcome ModuleIdentity::findAtPort(ModemLinks& links, const std:
         const AtResult result = port.command("AT", Clock::now() + kProbeTimeout);
         if (result.status == AtResult::Status::Ok) {
             *tty = std::move(link);
+            if (position)
+                *position = i;
             return Outcome::Read;
         }
         last = name + ": " + (result.text.empty() ? "answers ERROR to AT" : result.text);
@@ -109,10 +119,10 @@ ModuleIdentity::Outcome ModuleIdentity::readFrom(PacketLink& tty, const ModemSet
 
 ModuleIdentity::Outcome ModuleIdentity::read(ModemLinks& links, const std::string& socket,
                                              const ModemSettings& settings, ModuleIdentity* identity,
-                                             std::string* why)
+                                             std::string* why, size_t* position)
 {
     std::unique_ptr<PacketLink> tty;
-    const Outcome found = findAtPort(links, socket, settings, &tty, why);
+    const Outcome found = findAtPort(links, socket, settings, &tty, why, position);
     if (found != Outcome::Read)
         return found;
     return readFrom(*tty, settings, identity, why);

@@ -31,15 +31,18 @@ struct ModuleIdentity
     std::string joined() const;
 
     // The tty of the module in the socket that answers AT: the one of
-    // AT_INTERFACE, or the first that answers. *tty gets it.
+    // AT_INTERFACE, or the first that answers. *tty gets it. position, when
+    // given, is where in the module's list of ttys the one that answered
+    // last time was: tried first, and set to the one that answers (the
+    // names change when the module comes back, their order does not).
     static Outcome findAtPort(ModemLinks& links, const std::string& socket, const ModemSettings& settings,
-                              std::unique_ptr<PacketLink>* tty, std::string* why);
+                              std::unique_ptr<PacketLink>* tty, std::string* why, size_t* position = nullptr);
     // Reads the identity over an open AT tty.
     static Outcome readFrom(PacketLink& tty, const ModemSettings& settings, ModuleIdentity* identity,
                             std::string* why);
     // Both in one.
     static Outcome read(ModemLinks& links, const std::string& socket, const ModemSettings& settings,
-                        ModuleIdentity* identity, std::string* why);
+                        ModuleIdentity* identity, std::string* why, size_t* position = nullptr);
 };
 
 } // namespace modem

@@ -333,3 +333,67 @@ TEST_F(ModemEngineTest, ATimeoutOfTheModule)
 }
 
 } // namespace
+
+namespace {
+
+// A module with three ttys of which only the last answers AT.
+class ThreeTtys final : public modem::ModemLinks
+{
+public:
+    explicit ThreeTtys(modemdevice::ModuleModel& at, modemdevice::ModuleModel& silent) : m_at(at), m_silent(silent) {}
+    State state(const std::string&) const override { return {Mode::Normal, 1}; }
+    bool waitFor(const std::string&, Mode, int, modem::Clock::time_point) override { return true; }
+    std::vector<std::string> ttys(const std::string&, int atInterface) const override
+    {
+        return atInterface == 1 ? std::vector<std::string>{"ttyUSB1"}
+                                : std::vector<std::string>{"ttyUSB0", "ttyUSB1", "ttyUSB2"};
+    }
+    std::unique_ptr<modem::PacketLink> openTty(const std::string& tty, std::string*) override
+    {
+        opened.push_back(tty);
+        return std::make_unique<modemdevice::ModelLink>(tty == "ttyUSB2" ? m_at : m_silent);
+    }
+    std::unique_ptr<modem::PacketLink> openDownload(const std::string&, modem::Clock::time_point, std::string*) override
+    {
+        return nullptr;
+    }
+    std::vector<std::string> opened;
+
+private:
+    modemdevice::ModuleModel& m_at;
+    modemdevice::ModuleModel& m_silent;
+};
+
+} // namespace
+
+TEST(ModuleIdentityTest, TheTtyThatAnsweredIsTriedFirstNextTime)
+{
+    modemdevice::ModuleSettings normal;
+    normal.imei = "356938035643809";
+    normal.revision = "MDM-1.0.0";
+    modemdevice::ModuleSettings quiet = normal;
+    quiet.silent = true;
+    modemdevice::ModuleModel at(normal);
+    modemdevice::ModuleModel silent(quiet);
+    ThreeTtys links(at, silent);
+    modem::ModemSettings settings;
+    modem::ModuleIdentity identity;
+    std::string why;
+    size_t position = SIZE_MAX;
+    ASSERT_EQ(modem::ModuleIdentity::read(links, "1-1.1", settings, &identity, &why, &position),
+              modem::ModuleIdentity::Outcome::Read)
+        << why;
+    EXPECT_EQ(identity.joined(), "MDM-1.0.0,MDM-1.0.0,356938035643809");
+    EXPECT_EQ(links.opened, (std::vector<std::string>{"ttyUSB0", "ttyUSB1", "ttyUSB2"}));
+    EXPECT_EQ(position, 2u);
+    links.opened.clear();
+    ASSERT_EQ(modem::ModuleIdentity::read(links, "1-1.1", settings, &identity, &why, &position),
+              modem::ModuleIdentity::Outcome::Read);
+    EXPECT_EQ(links.opened, std::vector<std::string>{"ttyUSB2"});
+
+    // AT_INTERFACE names a silent one: silent, with the tty in the reason.
+    settings.atInterface = 1;
+    EXPECT_EQ(modem::ModuleIdentity::read(links, "1-1.1", settings, &identity, &why),
+              modem::ModuleIdentity::Outcome::Silent);
+    EXPECT_NE(why.find("ttyUSB1"), std::string::npos) << why;
+}
