@@ -93,14 +93,14 @@ void writeSparseImage(const std::string& path, uint64_t bytes)
     std::ofstream out(path, std::ios::binary);
     const auto put16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
     const auto put32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    put32(fastboot::Sparse::kMagic);
-    put16(1), put16(0), put16(fastboot::Sparse::kHeaderSize), put16(fastboot::Sparse::kChunkHeaderSize);
+    put32(engine::Sparse::kMagic);
+    put16(1), put16(0), put16(engine::Sparse::kHeaderSize), put16(engine::Sparse::kChunkHeaderSize);
     put32(kBlock), put32(uint32_t(groups * 4 * kMiBBlocks)), put32(uint32_t(groups * 3)), put32(0);
     std::vector<uint32_t> data(2 * 1024 * 1024 / 4);
     uint32_t x = 12345;
     for (uint64_t g = 0; g < groups; ++g) {
-        put16(fastboot::Sparse::kRaw), put16(0), put32(2 * kMiBBlocks);
-        put32(fastboot::Sparse::kChunkHeaderSize + 2 * 1024 * 1024);
+        put16(engine::Sparse::kRaw), put16(0), put32(2 * kMiBBlocks);
+        put32(engine::Sparse::kChunkHeaderSize + 2 * 1024 * 1024);
         for (auto& word : data) {
             x ^= x << 13;
             x ^= x >> 17;
@@ -108,9 +108,9 @@ void writeSparseImage(const std::string& path, uint64_t bytes)
             word = x;
         }
         out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size() * 4));
-        put16(fastboot::Sparse::kFill), put16(0), put32(kMiBBlocks), put32(fastboot::Sparse::kChunkHeaderSize + 4);
+        put16(engine::Sparse::kFill), put16(0), put32(kMiBBlocks), put32(engine::Sparse::kChunkHeaderSize + 4);
         put32(0x5a5a0000u + uint32_t(g));
-        put16(fastboot::Sparse::kDontCare), put16(0), put32(kMiBBlocks), put32(fastboot::Sparse::kChunkHeaderSize);
+        put16(engine::Sparse::kDontCare), put16(0), put32(kMiBBlocks), put32(engine::Sparse::kChunkHeaderSize);
     }
 }
 

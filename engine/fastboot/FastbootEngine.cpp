@@ -141,7 +141,7 @@ int32_t FastbootEngine::Download(int32_t line, int32_t port)
         const FastbootSettings settings = FastbootSettings::load(m_stationDir);
         // The endpoint's lock keeps the monitor off the device while it
         // downloads; queries answer from what the monitor knew.
-        const PortLocks::Lock lock = m_locks.acquire(settings.endpointOf(port));
+        const engine::PortLocks::Lock lock = m_locks.acquire(settings.endpointOf(port));
         FlashJob job(settings, port, std::move(events), m_usb ? m_usb->bus() : nullptr, *m_resolver);
         result = job.run();
     } catch (const std::exception& e) {
@@ -213,7 +213,7 @@ bool FastbootEngine::observe(int port, const Endpoint& endpoint, const FastbootS
 {
     if (endpoint.kind == Endpoint::Kind::Usb)
         return observeUsb(port, endpoint, settings, seen);
-    const PortLocks::Lock lock = m_locks.acquire(endpoint.text, std::chrono::milliseconds(0));
+    const engine::PortLocks::Lock lock = m_locks.acquire(endpoint.text, std::chrono::milliseconds(0));
     if (!lock.owns_lock())
         return false;
     std::string why;
@@ -247,7 +247,7 @@ bool FastbootEngine::observeUsb(int port, const Endpoint& endpoint, const Fastbo
                                 Observation* seen)
 {
     // A download owns the unit until it ends (it may reboot it meanwhile).
-    const PortLocks::Lock lock = m_locks.acquire(endpoint.text, std::chrono::milliseconds(0));
+    const engine::PortLocks::Lock lock = m_locks.acquire(endpoint.text, std::chrono::milliseconds(0));
     if (!lock.owns_lock())
         return false;
     const UsbLocation socket = *UsbLocation::parse(endpoint.location);

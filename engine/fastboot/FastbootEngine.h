@@ -79,13 +79,13 @@ private:
 
     const std::string m_stationDir;
     const std::shared_ptr<HostResolver> m_resolver; // never null
-    PortLocks m_locks; // a download holds its endpoint's; the monitor never waits for one
+    engine::PortLocks m_locks; // a download holds its endpoint's; the monitor never waits for one
     std::mutex m_stateMutex; // held only to read or change m_ports, never across I/O
     std::map<int, Port> m_ports; // guarded by m_stateMutex
     std::atomic<int> m_intervalMs{1000};
     std::atomic<int> m_holdS{90};
     std::atomic<bool> m_raiseAgain{false};
-    PresenceMonitor m_monitor;
+    engine::PresenceMonitor m_monitor;
     std::unique_ptr<UsbHost> m_usb; // goes first: its watch thread pokes the monitor
 };
 

@@ -147,7 +147,7 @@ FastbootResult FlashJob::flashEntry(const FlashPlan::Entry& entry, uint64_t maxD
     if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         return fail(FASTBOOT_RESULT_BAD_PACKAGE, "Cannot read " + entry.path + ". Check the software version.");
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    const Sparse::ReadAt readAt = [fd](uint64_t offset, void* out, size_t size) {
+    const engine::Sparse::ReadAt readAt = [fd](uint64_t offset, void* out, size_t size) {
         return InputFile::readAt(fd, offset, out, size);
     };
     std::vector<ImagePieces::Piece> pieces;
@@ -289,7 +289,7 @@ void FlashJob::reportSpeed()
     if (!rate)
         return;
     m_lastSpeed = now;
-    m_events.message("Writing " + m_writing + ": " + TransferRate::describe(*rate, m_total - std::min(m_sent, m_total)));
+    m_events.message("Writing " + m_writing + ": " + engine::TransferRate::describe(*rate, m_total - std::min(m_sent, m_total)));
 }
 
 void FlashJob::reportProgress(int32_t percent, bool force)

@@ -84,7 +84,7 @@ private:
     uint64_t m_sent = 0;
     int32_t m_lastPercent = -1;
     std::chrono::steady_clock::time_point m_lastReport;
-    TransferRate m_rate;
+    engine::TransferRate m_rate;
     std::string m_writing; // the file being sent, for the speed message
     std::chrono::steady_clock::time_point m_lastSpeed;
 };

@@ -7,19 +7,19 @@ namespace fastboot {
 
 namespace {
 
-using Segment = Sparse::Segment;
+using Segment = engine::Sparse::Segment;
 
 uint64_t encodedSize(const Segment& s, uint32_t blockSize)
 {
     switch (s.kind) {
     case Segment::Kind::Raw:
-        return Sparse::kChunkHeaderSize + uint64_t(s.blocks) * blockSize;
+        return engine::Sparse::kChunkHeaderSize + uint64_t(s.blocks) * blockSize;
     case Segment::Kind::Fill:
-        return Sparse::kChunkHeaderSize + 4;
+        return engine::Sparse::kChunkHeaderSize + 4;
     case Segment::Kind::Skip:
         break;
     }
-    return Sparse::kChunkHeaderSize;
+    return engine::Sparse::kChunkHeaderSize;
 }
 
 ImagePieces::Part bytesPart(std::string bytes)
@@ -33,20 +33,20 @@ ImagePieces::Part bytesPart(std::string bytes)
 
 // Turns the segments of one piece into its parts: header, a skip over the
 // blocks before, the segments, a skip over the blocks after.
-ImagePieces::Piece encode(const Sparse::Layout& layout, const std::vector<Segment>& segments)
+ImagePieces::Piece encode(const engine::Sparse::Layout& layout, const std::vector<Segment>& segments)
 {
     const uint32_t first = segments.front().startBlock;
     const uint32_t end = segments.back().startBlock + segments.back().blocks;
     const uint32_t chunks = uint32_t(segments.size()) + (first > 0) + (end < layout.totalBlocks);
     ImagePieces::Piece piece;
-    piece.parts.push_back(bytesPart(Sparse::fileHeader(layout.blockSize, layout.totalBlocks, chunks)));
+    piece.parts.push_back(bytesPart(engine::Sparse::fileHeader(layout.blockSize, layout.totalBlocks, chunks)));
     if (first > 0)
-        piece.parts.push_back(bytesPart(Sparse::chunkHeader(Sparse::kDontCare, first, Sparse::kChunkHeaderSize)));
+        piece.parts.push_back(bytesPart(engine::Sparse::chunkHeader(engine::Sparse::kDontCare, first, engine::Sparse::kChunkHeaderSize)));
     for (const Segment& s : segments) {
         const uint32_t total = uint32_t(encodedSize(s, layout.blockSize));
         switch (s.kind) {
         case Segment::Kind::Raw: {
-            piece.parts.push_back(bytesPart(Sparse::chunkHeader(Sparse::kRaw, s.blocks, total)));
+            piece.parts.push_back(bytesPart(engine::Sparse::chunkHeader(engine::Sparse::kRaw, s.blocks, total)));
             ImagePieces::Part data;
             data.kind = ImagePieces::Part::Kind::File;
             data.offset = s.fileOffset;
@@ -63,20 +63,20 @@ ImagePieces::Piece encode(const Sparse::Layout& layout, const std::vector<Segmen
             break;
         }
         case Segment::Kind::Fill: {
-            std::string chunk = Sparse::chunkHeader(Sparse::kFill, s.blocks, total);
+            std::string chunk = engine::Sparse::chunkHeader(engine::Sparse::kFill, s.blocks, total);
             for (int i = 0; i < 4; ++i)
                 chunk += char((s.fill >> (8 * i)) & 0xff);
             piece.parts.push_back(bytesPart(std::move(chunk)));
             break;
         }
         case Segment::Kind::Skip:
-            piece.parts.push_back(bytesPart(Sparse::chunkHeader(Sparse::kDontCare, s.blocks, total)));
+            piece.parts.push_back(bytesPart(engine::Sparse::chunkHeader(engine::Sparse::kDontCare, s.blocks, total)));
             break;
         }
     }
     if (end < layout.totalBlocks)
         piece.parts.push_back(
-            bytesPart(Sparse::chunkHeader(Sparse::kDontCare, layout.totalBlocks - end, Sparse::kChunkHeaderSize)));
+            bytesPart(engine::Sparse::chunkHeader(engine::Sparse::kDontCare, layout.totalBlocks - end, engine::Sparse::kChunkHeaderSize)));
     for (const ImagePieces::Part& p : piece.parts)
         piece.size += p.length;
     return piece;
@@ -84,14 +84,14 @@ ImagePieces::Piece encode(const Sparse::Layout& layout, const std::vector<Segmen
 
 } // namespace
 
-bool ImagePieces::plan(const Sparse::ReadAt& read, uint64_t fileSize, uint64_t maxDownload,
+bool ImagePieces::plan(const engine::Sparse::ReadAt& read, uint64_t fileSize, uint64_t maxDownload,
                        std::vector<Piece>* pieces, std::string* why)
 {
     pieces->clear();
     unsigned char magic[4] = {};
-    const bool sparse = fileSize >= 4 && read(0, magic, 4) && Sparse::hasMagic(magic);
-    Sparse::Layout layout;
-    if (sparse && !Sparse::readLayout(read, fileSize, &layout, why))
+    const bool sparse = fileSize >= 4 && read(0, magic, 4) && engine::Sparse::hasMagic(magic);
+    engine::Sparse::Layout layout;
+    if (sparse && !engine::Sparse::readLayout(read, fileSize, &layout, why))
         return false;
     if (fileSize <= maxDownload) {
         Piece whole;
@@ -103,17 +103,17 @@ bool ImagePieces::plan(const Sparse::ReadAt& read, uint64_t fileSize, uint64_t m
         pieces->push_back(whole);
         return true;
     }
-    return split(sparse ? layout : Sparse::rawLayout(fileSize), maxDownload, pieces, why);
+    return split(sparse ? layout : engine::Sparse::rawLayout(fileSize), maxDownload, pieces, why);
 }
 
-bool ImagePieces::split(const Sparse::Layout& layout, uint64_t maxDownload, std::vector<Piece>* pieces,
+bool ImagePieces::split(const engine::Sparse::Layout& layout, uint64_t maxDownload, std::vector<Piece>* pieces,
                         std::string* why)
 {
     pieces->clear();
     const uint64_t bs = layout.blockSize;
     // Header, a leading and a trailing skip, and one raw block must fit.
-    const uint64_t overhead = Sparse::kHeaderSize + 2 * Sparse::kChunkHeaderSize;
-    if (maxDownload < overhead + Sparse::kChunkHeaderSize + bs) {
+    const uint64_t overhead = engine::Sparse::kHeaderSize + 2 * engine::Sparse::kChunkHeaderSize;
+    if (maxDownload < overhead + engine::Sparse::kChunkHeaderSize + bs) {
         *why = "the device takes downloads of only " + std::to_string(maxDownload) + " bytes";
         return false;
     }
@@ -133,7 +133,7 @@ bool ImagePieces::split(const Sparse::Layout& layout, uint64_t maxDownload, std:
                 room -= need;
                 break;
             }
-            const uint64_t fits = room > Sparse::kChunkHeaderSize ? (room - Sparse::kChunkHeaderSize) / bs : 0;
+            const uint64_t fits = room > engine::Sparse::kChunkHeaderSize ? (room - engine::Sparse::kChunkHeaderSize) / bs : 0;
             if (s.kind != Segment::Kind::Raw || fits == 0) {
                 close();
                 continue;
@@ -156,7 +156,7 @@ bool ImagePieces::split(const Sparse::Layout& layout, uint64_t maxDownload, std:
     return true;
 }
 
-PieceReader::PieceReader(const ImagePieces::Piece& piece, Sparse::ReadAt read)
+PieceReader::PieceReader(const ImagePieces::Piece& piece, engine::Sparse::ReadAt read)
     : m_piece(piece), m_read(std::move(read))
 {
 }

@@ -35,11 +35,11 @@ public:
     };
 
     // Plans the pieces of an image of fileSize bytes read through read.
-    static bool plan(const Sparse::ReadAt& read, uint64_t fileSize, uint64_t maxDownload,
+    static bool plan(const engine::Sparse::ReadAt& read, uint64_t fileSize, uint64_t maxDownload,
                      std::vector<Piece>* pieces, std::string* why);
 
     // Splits a layout into sparse pieces of at most maxDownload bytes.
-    static bool split(const Sparse::Layout& layout, uint64_t maxDownload, std::vector<Piece>* pieces,
+    static bool split(const engine::Sparse::Layout& layout, uint64_t maxDownload, std::vector<Piece>* pieces,
                       std::string* why);
 };
 
@@ -47,7 +47,7 @@ public:
 class PieceReader final
 {
 public:
-    PieceReader(const ImagePieces::Piece& piece, Sparse::ReadAt read);
+    PieceReader(const ImagePieces::Piece& piece, engine::Sparse::ReadAt read);
 
     // Fills exactly size bytes; false at the end of the piece or when the
     // file cannot be read.
@@ -59,7 +59,7 @@ public:
 
 private:
     const ImagePieces::Piece& m_piece;
-    Sparse::ReadAt m_read;
+    engine::Sparse::ReadAt m_read;
     size_t m_part = 0;
     uint64_t m_offset = 0; // within the current part
 };

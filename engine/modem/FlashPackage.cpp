@@ -2,7 +2,9 @@
 
 #include "FlashXmlFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -45,6 +47,31 @@ std::string realPath(const std::string& path)
 {
     char resolved[PATH_MAX];
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+// The layout of a sparse image; null for a plain one (sparse="true" on an
+// image without the magic is written as it is).
+bool readSparse(const std::string& path, uint64_t size, std::shared_ptr<const engine::Sparse::Layout>* layout,
+                std::string* why)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *why = "cannot be opened";
+        return false;
+    }
+    const engine::Sparse::ReadAt readAt = [fd](uint64_t offset, void* out, size_t n) {
+        return ::pread(fd, out, n, off_t(offset)) == ssize_t(n);
+    };
+    unsigned char magic[4];
+    bool ok = true;
+    if (size >= 4 && readAt(0, magic, 4) && engine::Sparse::hasMagic(magic)) {
+        auto read = std::make_shared<engine::Sparse::Layout>();
+        ok = engine::Sparse::readLayout(readAt, size, read.get(), why);
+        if (ok)
+            *layout = std::move(read);
+    }
+    ::close(fd);
+    return ok;
 }
 
 } // namespace
@@ -93,7 +120,7 @@ bool FlashPackage::addWrites(const std::string& folder, const std::string& name,
         if (entry.filename.empty())
             continue; // describes the layout only
         const std::string where = name + ":" + std::to_string(entry.line);
-        Write write{entry, where, {}, 0, 0, 0};
+        Write write{entry, where, {}, 0, 0, 0, nullptr};
         std::string problem;
         if (!resolve(folder, entry.filename, &write.path, &problem)) {
             *why = where + ": " + problem;
@@ -104,8 +131,21 @@ bool FlashPackage::addWrites(const std::string& folder, const std::string& name,
             *why = where + ": " + entry.filename + " cannot be read";
             return false;
         }
-        const uint64_t size = uint64_t(info.st_size);
+        uint64_t size = uint64_t(info.st_size);
         const uint64_t sectorSize = entry.sectorSize;
+        if (entry.sparse) {
+            if (!readSparse(write.path, size, &write.sparse, &problem)) {
+                *why = where + ": " + entry.filename + ": " + problem;
+                return false;
+            }
+            if (write.sparse) {
+                if (entry.fileSectorOffset != 0) {
+                    *why = where + ": file_sector_offset cannot cut a sparse image";
+                    return false;
+                }
+                size = uint64_t(write.sparse->blockSize) * write.sparse->totalBlocks;
+            }
+        }
         if (entry.fileSectorOffset > size / sectorSize) {
             *why = where + ": file_sector_offset lies beyond the end of " + entry.filename;
             return false;

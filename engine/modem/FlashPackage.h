@@ -1,8 +1,10 @@
 #pragma once
 
 #include "FlashEntries.h"
+#include "SparseImage.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,9 @@ public:
         uint64_t fileOffset;  // where its data starts in the file
         uint64_t fileBytes;   // bytes taken from the file; the rest of the last sector is zeros
         uint64_t sectors;     // sectors written
+        // sparse="true" with the sparse magic: the image expanded (don't-care
+        // blocks as zeros); fileBytes is then its expanded size.
+        std::shared_ptr<const engine::Sparse::Layout> sparse;
 
         uint64_t bytes() const { return sectors * entry.sectorSize; }
     };

@@ -50,6 +50,57 @@ private:
     int m_fd;
 };
 
+// Bytes [offset, offset + size) of a sparse image as expanded: raw blocks
+// from the file, fill blocks as their pattern, don't-care blocks as zeros.
+bool readExpanded(const FileHandle& file, const engine::Sparse::Layout& layout, uint64_t offset, char* out,
+                  size_t size)
+{
+    using Segment = engine::Sparse::Segment;
+    const uint64_t blockSize = layout.blockSize;
+    // The first segment that ends after offset.
+    auto it = std::upper_bound(layout.segments.begin(), layout.segments.end(), offset,
+                               [&](uint64_t at, const Segment& s) { return at < (uint64_t(s.startBlock) + s.blocks) * blockSize; });
+    while (size > 0) {
+        if (it == layout.segments.end()) {
+            std::memset(out, 0, size);
+            return true;
+        }
+        const uint64_t start = uint64_t(it->startBlock) * blockSize;
+        const uint64_t end = start + uint64_t(it->blocks) * blockSize;
+        if (offset < start) { // a gap between segments reads as zeros
+            const size_t n = size_t(std::min<uint64_t>(size, start - offset));
+            std::memset(out, 0, n);
+            out += n, offset += n, size -= n;
+            continue;
+        }
+        const size_t n = size_t(std::min<uint64_t>(size, end - offset));
+        const uint64_t within = offset - start;
+        switch (it->kind) {
+        case Segment::Kind::Raw: {
+            const size_t fromFile = within < it->fileBytes ? size_t(std::min<uint64_t>(n, it->fileBytes - within)) : 0;
+            if (fromFile > 0 && !file.readAt(out, fromFile, it->fileOffset + within))
+                return false;
+            std::memset(out + fromFile, 0, n - fromFile);
+            break;
+        }
+        case Segment::Kind::Fill: {
+            unsigned char pattern[4];
+            for (int i = 0; i < 4; ++i)
+                pattern[i] = static_cast<unsigned char>(it->fill >> (8 * i));
+            for (size_t i = 0; i < n; ++i)
+                out[i] = char(pattern[(within + i) % 4]);
+            break;
+        }
+        case Segment::Kind::Skip:
+            std::memset(out, 0, n);
+            break;
+        }
+        out += n, offset += n, size -= n;
+        ++it;
+    }
+    return true;
+}
+
 } // namespace
 
 ModemFlash::ModemFlash(PacketLink& link, const FlashPackage& package, Settings settings, Progress progress,
@@ -86,12 +137,6 @@ bool ModemFlash::checkPlan()
     if (!isStorage(m_settings.storage))
         return fail(ModemFailure::Kind::BadSettings,
                     "STORAGE=" + m_settings.storage + " is not one of emmc, ufs, nand, spinor");
-    for (const FlashPackage::Write& write : m_package.writes()) {
-        // Sparse images need the sparse reader, which this engine does not use yet.
-        if (write.entry.sparse)
-            return fail(ModemFailure::Kind::BadPackage,
-                        write.source + ": " + write.entry.filename + " is a sparse image; these cannot be written yet");
-    }
     return true;
 }
 
@@ -124,7 +169,9 @@ bool ModemFlash::write(FirehoseHost& host, const FlashPackage::Write& write)
     const auto source = [&](char* buffer, size_t size, std::string* why) {
         // The file's bytes, then zeros up to the end of the last sector.
         const uint64_t fromFile = done < write.fileBytes ? std::min<uint64_t>(size, write.fileBytes - done) : 0;
-        if (fromFile > 0 && !file.readAt(buffer, size_t(fromFile), write.fileOffset + done)) {
+        const bool read = write.sparse ? readExpanded(file, *write.sparse, done, buffer, size_t(fromFile))
+                                       : file.readAt(buffer, size_t(fromFile), write.fileOffset + done);
+        if (fromFile > 0 && !read) {
             *why = write.source + ": " + write.entry.filename + " could not be read (changed while writing?)";
             return false;
         }

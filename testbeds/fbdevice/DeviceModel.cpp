@@ -261,7 +261,7 @@ DeviceModel::Next DeviceModel::flash(const std::string& partition, const Send& s
         return Next::Disconnect;
     const std::string target = partitionPath(partition);
     unsigned char magic[4] = {};
-    const bool sparse = InputFile::readAt(m_downloadFd, 0, magic, 4) && fastboot::Sparse::hasMagic(magic);
+    const bool sparse = InputFile::readAt(m_downloadFd, 0, magic, 4) && engine::Sparse::hasMagic(magic);
     std::string why;
     if (sparse) {
         if (!applySparse(target, &why))
@@ -279,11 +279,11 @@ DeviceModel::Next DeviceModel::flash(const std::string& partition, const Send& s
 bool DeviceModel::applySparse(const std::string& target, std::string* why)
 {
     const int source = m_downloadFd;
-    fastboot::Sparse::Layout layout;
+    engine::Sparse::Layout layout;
     const auto readAt = [source](uint64_t offset, void* out, size_t size) {
         return InputFile::readAt(source, offset, out, size);
     };
-    if (!fastboot::Sparse::readLayout(readAt, m_downloaded, &layout, why))
+    if (!engine::Sparse::readLayout(readAt, m_downloaded, &layout, why))
         return false;
     const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0 || ::ftruncate(fd, off_t(uint64_t(layout.totalBlocks) * layout.blockSize)) != 0) {
@@ -297,12 +297,12 @@ bool DeviceModel::applySparse(const std::string& target, std::string* why)
     for (const auto& s : layout.segments) {
         const uint64_t at = uint64_t(s.startBlock) * layout.blockSize;
         const uint64_t length = uint64_t(s.blocks) * layout.blockSize;
-        if (s.kind == fastboot::Sparse::Segment::Kind::Raw) {
+        if (s.kind == engine::Sparse::Segment::Kind::Raw) {
             for (uint64_t done = 0; ok && done < length; done += kCopyBlock) {
                 const size_t n = size_t(std::min<uint64_t>(kCopyBlock, length - done));
                 ok = InputFile::readAt(source, s.fileOffset + done, buffer.data(), n) && writeAll(fd, buffer.data(), n, at + done);
             }
-        } else if (s.kind == fastboot::Sparse::Segment::Kind::Fill) {
+        } else if (s.kind == engine::Sparse::Segment::Kind::Fill) {
             for (size_t i = 0; i + 4 <= buffer.size(); i += 4)
                 std::memcpy(buffer.data() + i, &s.fill, 4);
             for (uint64_t done = 0; ok && done < length; done += kCopyBlock)

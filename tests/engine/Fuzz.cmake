@@ -4,7 +4,7 @@ set(_fuzz_sources fuzz/FastbootFuzz.cpp
   ${CMAKE_SOURCE_DIR}/engine/fastboot/DeviceText.cpp
   ${CMAKE_SOURCE_DIR}/engine/fastboot/FastbootReply.cpp
   ${CMAKE_SOURCE_DIR}/engine/fastboot/ImagePieces.cpp
-  ${CMAKE_SOURCE_DIR}/engine/fastboot/SparseImage.cpp)
+  ${CMAKE_SOURCE_DIR}/engine/common/SparseImage.cpp)
 if(STATION_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_executable(fastboot_fuzz ${_fuzz_sources})
   target_include_directories(fastboot_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/engine/fastboot ${CMAKE_SOURCE_DIR}/engine/common)

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 using namespace fastboot;
+namespace Sparse = engine::Sparse;
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-using fastboot::TransferRate;
+using engine::TransferRate;
 using namespace std::chrono_literals;
 
 namespace {

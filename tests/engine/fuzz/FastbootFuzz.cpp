@@ -13,6 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     using namespace fastboot;
+    namespace Sparse = engine::Sparse;
     const char* bytes = reinterpret_cast<const char*>(data);
     const FastbootReply reply = FastbootReply::parse(bytes, size);
     if (reply.kind == FastbootReply::Kind::Data && reply.text.size() != 8)

@@ -1,16 +1,18 @@
 // A package written into an emulated module end to end: every written range
 // equal to the package, and the failures on the way (a refused configure,
-// program or programmer, a module that stops, a sparse image).
+// program or programmer, a module that stops) and sparse images expanded.
 #include "AtPort.h"
 #include "FirehoseTarget.h"
 #include "ModelLink.h"
 #include "ModemFlash.h"
 #include "ModuleModel.h"
+#include "SparseImage.h"
 
 #include "support/TempDir.h"
 #include "support/TestRandom.h"
 
 #include <QFile>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -32,8 +34,10 @@ struct Package
     QByteArray tail = pseudoRandomBytes(4 * 512, 4);
     FlashPackage package;
 
-    explicit Package(const std::string& extraProgram = {})
+    explicit Package(const std::string& extraProgram = {}, const std::vector<std::pair<QString, QByteArray>>& extraFiles = {})
     {
+        for (const auto& [name, content] : extraFiles)
+            dir.write(name, content);
         dir.write("prog_firehose.mbn", programmer);
         dir.write("boot.img", boot);
         dir.write("modem.img", modem);
@@ -239,14 +243,43 @@ TEST(ModemFlashTest, FailuresSayWhy)
     }
 }
 
-TEST(ModemFlashTest, SparseImagesAreRefusedBeforeTheModuleIsTouched)
+TEST(ModemFlashTest, SparseImagesAreWrittenExpanded)
 {
-    Package p("<program SECTOR_SIZE_IN_BYTES=\"512\" filename=\"boot.img\" label=\"sys\" "
-              "physical_partition_number=\"2\" start_sector=\"0\" sparse=\"true\"/>\n");
+    // raw, fill, don't care, raw ending inside its last block, and a checksum chunk.
+    namespace Sparse = engine::Sparse;
+    constexpr uint32_t bs = 4096;
+    QByteArray sparse = QByteArray::fromStdString(Sparse::fileHeader(bs, 40, 5));
+    const auto chunk = [&](uint16_t type, uint32_t blocks, const QByteArray& body) {
+        sparse += QByteArray::fromStdString(Sparse::chunkHeader(type, blocks, uint32_t(Sparse::kChunkHeaderSize + body.size())));
+        sparse += body;
+    };
+    chunk(Sparse::kRaw, 3, pseudoRandomBytes(3 * bs, 11));
+    chunk(Sparse::kFill, 6, QByteArray("\x01\x02\x03\x04", 4));
+    chunk(Sparse::kDontCare, 20, {});
+    chunk(Sparse::kRaw, 11, pseudoRandomBytes(11 * bs, 12));
+    chunk(Sparse::kCrc32, 0, QByteArray(4, '\0'));
+    Package p("<program SECTOR_SIZE_IN_BYTES=\"512\" filename=\"system.img\" label=\"system\" "
+              "physical_partition_number=\"2\" start_sector=\"16\" sparse=\"true\"/>\n",
+              {{QStringLiteral("system.img"), sparse}});
+    std::string why;
+    ASSERT_EQ(p.package.writes().back().bytes(), 40u * bs);
     modemdevice::ModuleModel model(p.module());
     const FlashRun run = flash(model, p.package);
-    EXPECT_FALSE(run.ok);
-    EXPECT_EQ(run.failure.kind, ModemFailure::Kind::BadPackage);
-    EXPECT_NE(run.failure.text.find("rawprogram0.xml:7"), std::string::npos) << run.failure.text;
-    EXPECT_EQ(model.readRequests(), 0);
+    ASSERT_TRUE(run.ok) << run.failure.text;
+    EXPECT_EQ(run.progress.back().first, p.package.totalBytes());
+
+    // The written range against an independent reader of the format.
+    p.dir.write("written.img", p.written(2, 16 * 512, 40 * bs));
+    QProcess check;
+    check.start(QStringLiteral("python3"), {QStringLiteral(STATION_TEST_SOURCE "/sparse_check.py"),
+                                            p.dir.file("system.img"), p.dir.file("written.img")});
+    ASSERT_TRUE(check.waitForFinished(60000));
+    EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardError().toStdString();
+    EXPECT_EQ(p.written(2, 16 * 512 + 3 * bs, 8), QByteArray("\x01\x02\x03\x04\x01\x02\x03\x04", 8));
+    EXPECT_EQ(p.written(2, 16 * 512 + 9 * bs, 20 * bs), QByteArray(20 * bs, '\0'));
+
+    // A sparse image with a broken header is named with its line.
+    p.dir.write("system.img", sparse.left(40));
+    EXPECT_FALSE(FlashPackage::load(str(p.dir.path()), {}, &p.package, &why));
+    EXPECT_NE(why.find("rawprogram0.xml:7: system.img: not a valid sparse image"), std::string::npos) << why;
 }

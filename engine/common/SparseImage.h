@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace fastboot {
+namespace engine {
 
 // The Android sparse image format: a 28-byte file header, then chunks, each
 // a 12-byte header and its data. All numbers little-endian.
@@ -57,4 +57,4 @@ std::string fileHeader(uint32_t blockSize, uint32_t totalBlocks, uint32_t totalC
 std::string chunkHeader(uint16_t type, uint32_t blocks, uint32_t totalSize);
 
 } // namespace Sparse
-} // namespace fastboot
+} // namespace engine

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace fastboot {
+namespace engine {
 
 // The speed of a download over its last few seconds, and the time its
 // remaining bytes take at that speed. Times come from the caller, so that
@@ -43,4 +43,4 @@ private:
     std::deque<Sample> m_samples;
 };
 
-} // namespace fastboot
+} // namespace engine

@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-namespace fastboot {
+namespace engine {
 
 // Polls the configured endpoints on a thread of its own, about once an
 // interval, and calls onChange (on that thread, holding no lock) when a probe
@@ -42,4 +42,4 @@ private:
     std::thread m_thread;
 };
 
-} // namespace fastboot
+} // namespace engine

@@ -3,7 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 
-namespace fastboot {
+namespace engine {
 
 struct PresenceMonitor::State
 {
@@ -82,4 +82,4 @@ void PresenceMonitor::run(std::shared_ptr<State> state)
     }
 }
 
-} // namespace fastboot
+} // namespace engine

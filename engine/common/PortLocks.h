@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-namespace fastboot {
+namespace engine {
 
 // One lock per endpoint: a device serves one host connection at a time, so
 // the engine's own operations on it (probe, query, download) take turns.
@@ -45,4 +45,4 @@ private:
     std::set<std::string> m_held; // guarded by m_mutex
 };
 
-} // namespace fastboot
+} // namespace engine

@@ -1,6 +1,6 @@
 #include "PortLocks.h"
 
-namespace fastboot {
+namespace engine {
 
 PortLocks::Lock PortLocks::acquire(const std::string& endpoint, std::chrono::milliseconds timeout)
 {
@@ -26,4 +26,4 @@ void PortLocks::release(const std::string& endpoint)
     m_released.notify_all();
 }
 
-} // namespace fastboot
+} // namespace engine

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace fastboot {
+namespace engine {
 
 void TransferRate::record(uint64_t sentTotal, Clock::time_point now)
 {
@@ -51,4 +51,4 @@ std::string TransferRate::describe(double bytesPerSecond, uint64_t remainingByte
     return std::string(speed) + ", " + clockText(uint64_t(seconds)) + " left";
 }
 
-} // namespace fastboot
+} // namespace engine

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace fastboot::Sparse {
+namespace engine::Sparse {
 
 namespace {
 
@@ -158,4 +158,4 @@ std::string chunkHeader(uint16_t type, uint32_t blocks, uint32_t totalSize)
     return out;
 }
 
-} // namespace fastboot::Sparse
+} // namespace engine::Sparse
