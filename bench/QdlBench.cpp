@@ -1,7 +1,8 @@
 // Writes an image into emulated modules in download mode on the emulated USB
-// hub (umockdev) twice: with Debian's qdl, one child process per module, and
-// with the modem protocol core (ModemFlash over plain libusb bulk transfers,
-// one thread per module) in this process. One module first, then several at
+// hub (umockdev) three times: with Debian's qdl, one child process per
+// module; with the modem engine (ModemEngine::Download, one line per module,
+// as the tool calls it); and with the bare protocol core (ModemFlash over
+// plain libusb bulk transfers, one thread per module), in this process. One module first, then several at
 // once. Each qdl child gets a hub of its own, since this qdl takes the first
 // 05c6:9008 device it finds; the protocol core's modules share one hub.
 //
@@ -26,6 +27,7 @@
 #include "UsbTestbed.h"
 
 #include "FlashPackage.h"
+#include "ModemEngine.h"
 #include "ModemFlash.h"
 #include "ModuleModel.h"
 
@@ -128,6 +130,12 @@ struct Bench
     }
 };
 
+// Seven ports on the hub, then the root hub's second port.
+std::string socketOf(int module)
+{
+    return module < 7 ? "1-1." + std::to_string(module + 1) : "1-" + std::to_string(module - 5);
+}
+
 Run runQdl(const Bench& bench, int modules)
 {
     std::vector<std::unique_ptr<modemdevice::ModuleModel>> models;
@@ -191,9 +199,7 @@ Run runOurs(const Bench& bench, int modules)
     std::vector<int> addresses;
     for (int i = 0; i < modules; ++i) {
         models.push_back(std::make_unique<modemdevice::ModuleModel>(bench.settings(i)));
-        // Seven ports on the hub, then the root hub's second port.
-        addresses.push_back(bed.plugModule(i < 7 ? "1-1." + std::to_string(i + 1) : "1-" + std::to_string(i - 5),
-                                           *models.back()));
+        addresses.push_back(bed.plugModule(socketOf(i), *models.back()));
     }
     std::vector<double> hostCpu(static_cast<size_t>(modules), 0.0);
     std::vector<std::string> failures(static_cast<size_t>(modules));
@@ -223,6 +229,57 @@ Run runOurs(const Bench& bench, int modules)
         run.hostCpu += hostCpu[size_t(i)];
         if (!failures[size_t(i)].empty()) {
             std::printf("  module %d failed: %s\n", i, failures[size_t(i)].c_str());
+            ++run.failed;
+        }
+        if (!bench.checkAndClear(i)) {
+            std::printf("  module %d: written range differs from the image\n", i);
+            ++run.failed;
+        }
+    }
+    return run;
+}
+
+// The engine as the tool drives it: Download(line, port) on a thread per
+// line; read-back off, since qdl reads nothing back either.
+Run runEngine(const Bench& bench, int modules)
+{
+    std::string ports;
+    for (int i = 0; i < modules; ++i)
+        ports += "PORT." + std::to_string(i + 1) + "=usb:" + socketOf(i) + "\n";
+    std::ofstream(bench.root / "config.ini") << "[MODEM_Engine]\nLEARN_PORTS=0\nREADBACK=0\n" << ports
+                                             << "[GET_DLL_Setting]\nITEM_VERSIONFILE_PATH="
+                                             << (bench.root / "package").string() << "\n";
+    std::vector<std::unique_ptr<modemdevice::ModuleModel>> models;
+    UsbTestbed bed;
+    for (int i = 0; i < modules; ++i) {
+        models.push_back(std::make_unique<modemdevice::ModuleModel>(bench.settings(i)));
+        bed.plugModule(socketOf(i), *models.back());
+    }
+    Run run;
+    std::vector<double> hostCpu(static_cast<size_t>(modules), 0.0);
+    FlashBench::ResultSink sink;
+    {
+        modem::ModemEngine engine(bench.root.string());
+        engine.RegisterSink(&sink);
+        std::vector<std::thread> lines;
+        const double cpu = processCpu();
+        const auto start = Clock::now();
+        for (int i = 0; i < modules; ++i) {
+            lines.emplace_back([&, i] {
+                const double begin = threadCpu();
+                engine.Download(i, i + 1);
+                hostCpu[size_t(i)] = threadCpu() - begin;
+            });
+        }
+        for (std::thread& t : lines)
+            t.join();
+        run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        run.processCpu = processCpu() - cpu;
+    }
+    for (int i = 0; i < modules; ++i) {
+        run.hostCpu += hostCpu[size_t(i)];
+        if (sink.results[i] != 0) {
+            std::printf("  line %d failed with %d: %s\n", i, sink.results[i], sink.messages[i].c_str());
             ++run.failed;
         }
         if (!bench.checkAndClear(i)) {
@@ -286,10 +343,13 @@ int main(int argc, char** argv)
         std::printf("%d module%s:\n", modules, modules == 1 ? "" : "s");
         const Run qdl = runQdl(bench, modules);
         report("qdl", qdl, gib);
-        const Run ours = runOurs(bench, modules);
-        report("core", ours, gib);
-        std::printf("  time core/qdl %.3f\n", ours.seconds / qdl.seconds);
-        status |= qdl.failed || ours.failed;
+        const Run engine = runEngine(bench, modules);
+        report("engine", engine, gib);
+        const Run core = runOurs(bench, modules);
+        report("core", core, gib);
+        std::printf("  time engine/qdl %.3f, core/qdl %.3f\n", engine.seconds / qdl.seconds,
+                    core.seconds / qdl.seconds);
+        status |= qdl.failed || engine.failed || core.failed;
     }
     fs::remove_all(bench.root);
     return status;
