@@ -156,9 +156,13 @@ bool FlashXmlFile::parse(const char* data, size_t size, const std::string& name,
         *why = name + ":" + std::to_string(lineOf(data, size, parsed.offset)) + ": " + parsed.description();
         return false;
     }
-    const pugi::xml_node root = document.child("data");
+    // rawprogram files have a <data> root, patch files as the layout tools
+    // write them a <patches> one; either may hold either kind of entry.
+    pugi::xml_node root = document.child("data");
+    if (!root)
+        root = document.child("patches");
     if (!root) {
-        *why = name + ": no <data> element";
+        *why = name + ": no <data> or <patches> element";
         return false;
     }
     FlashXmlFile file;

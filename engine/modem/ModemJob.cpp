@@ -110,12 +110,20 @@ ModemResult ModemJob::run()
     if (!flashed) {
         const ModemFailure& failure = flash.failure();
         std::string text = failure.text;
-        if (failure.kind == ModemFailure::Kind::ProgrammerRefused)
-            text += ". The programmer may not match the chip's secure-boot keys: check PROGRAMMER and the package.";
+        // One sentence of advice after the module's own, where the protocol
+        // core has not already given it.
+        std::string advice;
+        if (failure.kind == ModemFailure::Kind::ProgrammerRefused && text.find("secure-boot") == std::string::npos)
+            advice = "The programmer may not match the chip's secure-boot keys: check PROGRAMMER and the package.";
         else if (failure.kind == ModemFailure::Kind::ConnectionLost)
-            text += ". Was the module pulled? Plug it in and start the line again.";
+            advice = "Was the module pulled? Plug it in and start the line again.";
         else if (failure.kind == ModemFailure::Kind::Timeout)
-            text += ". The module stopped answering: unplug it, plug it in again and start the line again.";
+            advice = "The module stopped answering: unplug it, plug it in again and start the line again.";
+        if (!advice.empty()) {
+            while (!text.empty() && (text.back() == '.' || text.back() == ' '))
+                text.pop_back();
+            text += ". " + advice;
+        }
         return fail(resultOf(failure.kind), "Download failed on " + m_where + ": " + text);
     }
     if (m_settings.reset && m_events.away)

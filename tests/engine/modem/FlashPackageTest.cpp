@@ -61,6 +61,13 @@ TEST(FlashXmlFileTest, EntriesInOrder)
     EXPECT_EQ(file.patches[0].sizeInBytes, 8u);
     EXPECT_EQ(file.patches[0].what, "Update last partition");
     EXPECT_FALSE(file.patches[1].forDevice());
+
+    // Patch files as the layout tools write them.
+    ASSERT_TRUE(parse("<?xml version=\"1.0\" ?>\n<patches>\n  <patch SECTOR_SIZE_IN_BYTES=\"512\" byte_offset=\"0\" "
+                      "filename=\"DISK\" size_in_bytes=\"4\" start_sector=\"1\" value=\"7\"/>\n</patches>\n",
+                      &file, &why)) << why;
+    ASSERT_EQ(file.patches.size(), 1u);
+    EXPECT_EQ(file.patches[0].line, 3);
 }
 
 TEST(FlashXmlFileTest, FaultsNameFileAndLine)
