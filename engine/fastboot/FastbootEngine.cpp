@@ -8,28 +8,17 @@
 #include "FastbootSettings.h"
 #include "FlashJob.h"
 #include "HostResolver.h"
+#include "PortAnswer.h"
 #include "SystemResolver.h"
 #include "UsbTransport.h"
 
-#include <filesystem>
-
-#include <algorithm>
-#include <cstring>
 #include <exception>
+#include <filesystem>
 
 namespace fastboot {
 
 namespace {
 
-
-void setText(EngineText* info, const std::string& text)
-{
-    if (!info)
-        return;
-    const size_t n = std::min(text.size(), sizeof info->text - 1);
-    std::memcpy(info->text, text.data(), n);
-    info->text[n] = '\0';
-}
 
 using Observation = PortPresence::Observation;
 
@@ -85,40 +74,19 @@ int32_t FastbootEngine::Setup(int32_t)
 
 int32_t FastbootEngine::QueryDevice(int32_t line, int32_t port, EngineText* info)
 {
-    setText(info, {});
-    PortPresence::Answer answer;
     bool settled = false;
-    {
-        std::lock_guard lock(m_stateMutex);
-        const auto it = m_ports.find(port);
-        if (it == m_ports.end())
-            return -1;
-        answer = it->second.presence.answer(&settled);
-    }
+    const int32_t status = engine::answerPort(m_stateMutex, m_ports, line, port, info, *m_sink, &settled);
     if (settled) {
         // The port was answered empty once; the tool hears again what is there.
         m_raiseAgain = true;
         m_monitor.poke();
     }
-    if (answer.status == 0)
-        setText(info, answer.identity);
-    else if (answer.status != -1 && !answer.message.empty())
-        m_sink->raise(ENGINE_EVENT_MESSAGE, line, answer.message.data());
-    return answer.status;
+    return status;
 }
 
 int32_t FastbootEngine::EnumeratePorts(int32_t* ports, int32_t* count)
 {
-    if (!ports || !count || *count < 0)
-        return -1;
-    std::lock_guard lock(m_stateMutex);
-    int32_t n = 0;
-    for (auto it = m_ports.lower_bound(1); it != m_ports.end() && n < *count; ++it) {
-        if (it->second.presence.occupied())
-            ports[n++] = it->first;
-    }
-    *count = n;
-    return 0;
+    return engine::listOccupied(m_stateMutex, m_ports, ports, count);
 }
 
 int32_t FastbootEngine::Download(int32_t line, int32_t port)

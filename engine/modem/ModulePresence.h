@@ -2,6 +2,8 @@
 
 #include "ModuleIdentity.h"
 
+#include "PortAnswer.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -37,13 +39,7 @@ public:
         std::string why;         // NotReady: the operator's text
     };
 
-    struct Answer
-    {
-        int32_t status = -1;  // as QueryDevice: 0 ready, -1 empty, else not ready
-        std::string identity; // status 0: "display,internal,IMEI"
-        std::string message;  // not ready: what to tell the operator
-        friend bool operator==(const Answer&, const Answer&) = default;
-    };
+    using Answer = engine::PortAnswer;
 
     // The not-ready status (the tool shows it as ARM mode).
     static constexpr int32_t kNotReady = 2;
