@@ -1,6 +1,7 @@
 #include "UsbTransport.h"
 
 #include "UsbBulkWriter.h"
+#include "UsbStatus.h"
 
 #include <libusb.h>
 
@@ -158,20 +159,7 @@ IoStatus UsbTransport::receive(void* buffer, size_t capacity, size_t* size, Cloc
 
 IoStatus UsbTransport::failed(int rc)
 {
-    switch (rc) {
-    case LIBUSB_ERROR_TIMEOUT:
-        m_error = "timed out";
-        return IoStatus::Timeout;
-    case LIBUSB_ERROR_NO_DEVICE:
-        m_error = "the USB device went away";
-        return IoStatus::Closed;
-    case LIBUSB_ERROR_OVERFLOW:
-        m_error = "USB transfer overflow";
-        return IoStatus::TooLarge;
-    default:
-        m_error = std::string("USB transfer failed: ") + libusb_strerror(rc);
-        return IoStatus::Error;
-    }
+    return usb::transferStatus(rc, &m_error);
 }
 
 } // namespace fastboot

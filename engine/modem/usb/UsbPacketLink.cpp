@@ -1,5 +1,7 @@
 #include "UsbPacketLink.h"
 
+#include "UsbStatus.h"
+
 #include <libusb.h>
 
 #include <algorithm>
@@ -177,20 +179,7 @@ IoStatus UsbPacketLink::receive(void* buffer, size_t capacity, size_t* size, Clo
 
 IoStatus UsbPacketLink::failed(int rc)
 {
-    switch (rc) {
-    case LIBUSB_ERROR_TIMEOUT:
-        m_error = "timed out";
-        return IoStatus::Timeout;
-    case LIBUSB_ERROR_NO_DEVICE:
-        m_error = "the USB device went away";
-        return IoStatus::Closed;
-    case LIBUSB_ERROR_OVERFLOW:
-        m_error = "USB transfer overflow";
-        return IoStatus::TooLarge;
-    default:
-        m_error = std::string("USB transfer failed: ") + libusb_strerror(rc);
-        return IoStatus::Error;
-    }
+    return usb::transferStatus(rc, &m_error);
 }
 
 } // namespace modem

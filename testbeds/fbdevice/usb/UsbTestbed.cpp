@@ -224,6 +224,19 @@ void UsbTestbed::add(const std::string& sysPath, const std::string& text)
         umockdev_testbed_uevent(m_testbed, ("/sys" + sysPath).c_str(), "add");
 }
 
+std::string UsbTestbed::attachNode(int bus, int address, EmulatedUsbDevice& device)
+{
+    char node[32];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", bus, address);
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(m_testbed, node, device.handler(), &error)) {
+        const std::string text = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("attach_ioctl " + std::string(node) + ": " + text);
+    }
+    return node;
+}
+
 int UsbTestbed::plug(const std::string& location, std::shared_ptr<PacketDevice> model, Ids ids)
 {
     std::lock_guard lock(m_mutex);
@@ -237,15 +250,8 @@ int UsbTestbed::plug(const std::string& location, std::shared_ptr<PacketDevice> 
 
     auto device = std::make_unique<EmulatedUsbDevice>(std::move(model));
     device->setDescriptors(descriptors);
-    char node[32];
-    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", bus, address);
     // The handler goes first, so that the node answers as soon as udev reports it.
-    GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(m_testbed, node, device->handler(), &error)) {
-        const std::string text = error ? error->message : "unknown error";
-        g_clear_error(&error);
-        throw std::runtime_error("attach_ioctl " + std::string(node) + ": " + text);
-    }
+    const std::string node = attachNode(bus, address, *device);
     const std::string sysPath = sysPathOf(location);
     add(sysPath, record(sysPath, bus, address, speed, descriptors));
     m_plugged[location] = Plugged{sysPath, node, std::move(device), {}, {}, {}, nullptr};
@@ -327,14 +333,7 @@ int UsbTestbed::plugNormalModule(const std::string& location, modemdevice::Modul
         + moduleConfiguration(kPorts, speed >= 5000 ? 1024 : 512);
 
     auto device = std::make_unique<EmulatedUsbDevice>(std::make_shared<InertDevice>());
-    char node[32];
-    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", bus, address);
-    GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(m_testbed, node, device->handler(), &error)) {
-        const std::string text = error ? error->message : "unknown error";
-        g_clear_error(&error);
-        throw std::runtime_error("attach_ioctl " + std::string(node) + ": " + text);
-    }
+    const std::string node = attachNode(bus, address, *device);
     // Interfaces and ttys go in before the device itself, so that a host that
     // hears of the device finds its ports complete.
     const std::string sysPath = sysPathOf(location);

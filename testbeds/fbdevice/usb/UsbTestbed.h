@@ -119,6 +119,9 @@ private:
     void addHub(const std::string& location, int speed);
     std::string sysPathOf(const std::string& location) const;
     int nextAddress(int bus);
+    // Gives the device node of bus/address to device's ioctl handler; the
+    // node's path ("/dev/bus/usb/001/005").
+    std::string attachNode(int bus, int address, EmulatedUsbDevice& device);
     // Plugs the unit in as its model is now.
     void plugAsIs(const std::string& location, fbdevice::DeviceModel& model);
 
